@@ -1,0 +1,79 @@
+#include "active.h"
+
+#include <cstring>
+
+static bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+static bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Reads a number as strtoul with base 10 reads it, moving pos past it: white
+// space is skipped, a sign taken, then the digits. With no digit the value is
+// 0 and pos stays where it was. A number with a "-" sign, or of 2^32 or more,
+// is refused rather than wrapped or cut, so no line is written back with
+// other values than it was read with.
+static bool read_number(const char*& pos, uint32_t& value)
+{
+    const char* p = pos;
+    while (is_space(*p))
+        ++p;
+    bool negative = *p == '-';
+    if (*p == '+' || *p == '-')
+        ++p;
+    if (!is_digit(*p)) {
+        value = 0;
+        return true;
+    }
+    if (negative)
+        return false;
+    uint64_t number = 0;
+    for (; is_digit(*p); ++p) {
+        if (number <= UINT32_MAX)
+            number = number * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (number > UINT32_MAX)
+        return false;
+    value = static_cast<uint32_t>(number);
+    pos = p;
+    return true;
+}
+
+std::optional<ActiveEntry> parse_active_entry(char* line)
+{
+    char* blank = strchr(line, ' ');
+    if (blank == nullptr || blank == line)
+        return std::nullopt;
+    *blank = '\0';
+    ActiveEntry entry{line, 0, 0, '\0'};
+    const char* pos = blank + 1;
+    if (!read_number(pos, entry.number1) || !read_number(pos, entry.number2))
+        return std::nullopt;
+    if (*pos != ' ')
+        return std::nullopt;
+    while (*pos == ' ')
+        ++pos;
+    if (*pos == '\n' || *pos == '\0')
+        return std::nullopt;
+    entry.flag = *pos;
+    return entry;
+}
+
+void format_active_entry(FILE* out, const ActiveEntry& entry)
+{
+    fprintf(out, "%s %u %u %c\n", entry.name, static_cast<unsigned>(entry.number1),
+            static_cast<unsigned>(entry.number2), entry.flag);
+}
+
+std::optional<ActiveLine> split_active_line(char* line)
+{
+    char* blank = strchr(line, ' ');
+    if (blank == nullptr || blank == line)
+        return std::nullopt;
+    *blank = '\0';
+    return ActiveLine{line, blank + 1};
+}

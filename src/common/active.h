@@ -1,0 +1,30 @@
+// The active file: one group per line, "name number1 number2 flag".
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+// A strictly parsed active line. The strings lie in the line buffer.
+struct ActiveEntry {
+    const char* name;
+    uint32_t number1;
+    uint32_t number2;
+    char flag;
+};
+
+// An active line split at its first blank; rest keeps the line feed.
+struct ActiveLine {
+    const char* name;
+    const char* rest;
+};
+
+// Parses a line (ending in its line feed) in place; nullopt when malformed.
+std::optional<ActiveEntry> parse_active_entry(char* line);
+
+// Writes the entry as "%s %u %u %c\n"; the caller checks the stream.
+void format_active_entry(FILE* out, const ActiveEntry& entry);
+
+// Splits a line in place at its first blank; nullopt when there is none or
+// the line begins with it. Nothing after the blank is examined.
+std::optional<ActiveLine> split_active_line(char* line);

@@ -1,0 +1,140 @@
+#include "feed_rules.h"
+
+#include "line_reader.h"
+#include "paths.h"
+#include "startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+enum class RuleRead { rule, end_of_file, failed };
+
+// Reads up to the next rule line and splits it in the buffer into feed name
+// and pattern. Reports a long or malformed line or a read error.
+static RuleRead next_rule(LineReader& reader, char*& feed_name, char*& pattern)
+{
+    for (;;) {
+        switch (read_line(reader)) {
+        case ReadOutcome::end_of_input:
+            if (!read_failed(reader))
+                return RuleRead::end_of_file;
+            perror(path_newsfeeds);
+            return RuleRead::failed;
+        case ReadOutcome::long_line:
+            fprintf(stderr, "%s: long line\n", path_newsfeeds);
+            return RuleRead::failed;
+        case ReadOutcome::line:
+            break;
+        }
+        char* line = reader.buffer;
+        // The line feed is the last byte, so this cuts the comment if there
+        // is one and the line feed otherwise.
+        line[strcspn(line, "#\n")] = '\0';
+        if (line[0] == '\0')
+            continue;
+        char* tab = strchr(line, '\t');
+        if (tab == nullptr) {
+            fprintf(stderr, "%s: malformed line\n", path_newsfeeds);
+            return RuleRead::failed;
+        }
+        *tab = '\0';
+        feed_name = line;
+        pattern = tab + 1;
+        return RuleRead::rule;
+    }
+}
+
+// Opens newsfeeds for one of the loaders; reports a failure.
+static FILE* open_newsfeeds()
+{
+    FILE* stream = fopen(path_newsfeeds, "r");
+    if (stream == nullptr)
+        perror(path_newsfeeds);
+    return stream;
+}
+
+// Reports that memory ran out while the rules were loaded.
+static void report_no_memory()
+{
+    perror(program_name());
+}
+
+// Makes a rule record holding copies of the two strings, or nullptr.
+static FeedRule* new_feed_rule(const char* feed_name, const char* pattern)
+{
+    auto rule = static_cast<FeedRule*>(malloc(sizeof(FeedRule)));
+    if (rule == nullptr)
+        return nullptr;
+    rule->next = nullptr;
+    rule->feed_name = strdup(feed_name);
+    rule->pattern = strdup(pattern);
+    if (rule->feed_name == nullptr || rule->pattern == nullptr)
+        return nullptr;
+    return rule;
+}
+
+// Makes a pattern record holding a copy of the pattern, or nullptr.
+static FeedPattern* new_feed_pattern(const char* pattern)
+{
+    auto record = static_cast<FeedPattern*>(malloc(sizeof(FeedPattern)));
+    if (record == nullptr)
+        return nullptr;
+    record->next = nullptr;
+    record->pattern = strdup(pattern);
+    if (record->pattern == nullptr)
+        return nullptr;
+    return record;
+}
+
+std::optional<FeedRule*> load_feed_rules()
+{
+    LineReader reader{open_newsfeeds(), {}};
+    if (reader.stream == nullptr)
+        return std::nullopt;
+    FeedRule* head = nullptr;
+    FeedRule** tail = &head;
+    char* feed_name;
+    char* pattern;
+    RuleRead outcome;
+    while ((outcome = next_rule(reader, feed_name, pattern)) == RuleRead::rule) {
+        *tail = new_feed_rule(feed_name, pattern);
+        if (*tail == nullptr) {
+            report_no_memory();
+            outcome = RuleRead::failed;
+            break;
+        }
+        tail = &(*tail)->next;
+    }
+    fclose(reader.stream);
+    if (outcome == RuleRead::failed)
+        return std::nullopt;
+    return head;
+}
+
+std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
+{
+    LineReader reader{open_newsfeeds(), {}};
+    if (reader.stream == nullptr)
+        return std::nullopt;
+    FeedPattern* head = nullptr;
+    FeedPattern** tail = &head;
+    char* feed_name;
+    char* pattern;
+    RuleRead outcome;
+    while ((outcome = next_rule(reader, feed_name, pattern)) == RuleRead::rule) {
+        if (strcmp(feed_name, wanted_feed) != 0)
+            continue;
+        *tail = new_feed_pattern(pattern);
+        if (*tail == nullptr) {
+            report_no_memory();
+            outcome = RuleRead::failed;
+            break;
+        }
+        tail = &(*tail)->next;
+    }
+    fclose(reader.stream);
+    if (outcome == RuleRead::failed)
+        return std::nullopt;
+    return head;
+}

@@ -1,0 +1,27 @@
+// The newsfeeds file: rule lines "feed<TAB>pattern", "#" starts a comment,
+// lines empty once the comment is cut are skipped.
+#pragma once
+
+#include <optional>
+
+// One rule line, in a list in file order. Records and strings are never freed.
+struct FeedRule {
+    FeedRule* next;
+    char* feed_name;
+    char* pattern;
+};
+
+// One pattern of the requested feed, in a list in file order.
+struct FeedPattern {
+    FeedPattern* next;
+    char* pattern;
+};
+
+// Loads every rule of newsfeeds. nullopt: the failure has been reported on
+// standard error. A list of no rule is nullptr.
+std::optional<FeedRule*> load_feed_rules();
+
+// Loads the patterns of the rules whose feed name is feed_name, byte for
+// byte. Every line of the file is checked, whichever feed it names.
+// nullopt: the failure has been reported. A list of no pattern is nullptr.
+std::optional<FeedPattern*> load_feed_patterns(const char* feed_name);

@@ -1,0 +1,102 @@
+#include "match.h"
+
+#include <cstring>
+
+using Byte = unsigned char;
+
+// Matches the set whose notation begins at p, just after its "[", against
+// the byte b. Returns the pattern position after the set (after its "]", or
+// the end of a set that runs to the end of the pattern), or nullptr.
+static const Byte* match_set(const Byte* p, Byte b)
+{
+    bool negated = *p == '^';
+    if (negated)
+        ++p;
+    bool member = false;
+    int previous = -1;  // the previous single member, none at first
+    while (*p != '\0') {
+        if (*p == '-' && previous >= 0 && p[1] != ']' && p[1] != '\0') {
+            // A range; a reversed one holds nothing.
+            if (previous <= b && b <= p[1])
+                member = true;
+            p += 2;
+            previous = -1;
+        } else {
+            // The first member is always a single one, even "]" or "-".
+            if (*p == b)
+                member = true;
+            previous = *p;
+            ++p;
+        }
+        if (*p == ']') {
+            ++p;
+            break;
+        }
+    }
+    return member != negated ? p : nullptr;
+}
+
+// Matches the one-byte element at p (anything but "*" and the end) against
+// b; returns the pattern position after it, or nullptr.
+static const Byte* match_element(const Byte* p, Byte b, bool dot_matches_slash)
+{
+    switch (*p) {
+    case '\0':
+        return nullptr;
+    case '?':
+        return p + 1;
+    case '[':
+        return match_set(p + 1, b);
+    case '.':
+        if (dot_matches_slash)
+            return b == '/' ? p + 1 : nullptr;
+        break;
+    default:
+        break;
+    }
+    return *p == b ? p + 1 : nullptr;
+}
+
+// Every element but "*" takes exactly one byte, so when the rest of the
+// pattern fails after a star, only the last star met needs to take one byte
+// more: earlier stars could not do better. The cost is thus at most the
+// pattern length times the name length, with no recursion.
+static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matches_slash)
+{
+    const Byte* after_star = nullptr;  // the pattern after the last star met
+    const Byte* star_end = nullptr;    // where that star's run ends so far
+    for (;;) {
+        if (*p == '*') {
+            after_star = ++p;
+            star_end = n;
+            continue;
+        }
+        if (n < end) {
+            if (const Byte* next = match_element(p, *n, dot_matches_slash)) {
+                p = next;
+                ++n;
+                continue;
+            }
+        } else if (*p == '\0') {
+            return true;
+        }
+        if (after_star == nullptr || star_end == end)
+            return false;
+        p = after_star;
+        n = ++star_end;
+    }
+}
+
+bool match_group_name(const char* pattern, const char* name)
+{
+    auto n = reinterpret_cast<const Byte*>(name);
+    return match(reinterpret_cast<const Byte*>(pattern), n, n + strlen(name), false);
+}
+
+bool match_group_path(const char* pattern, const char* path, const char* last_slash)
+{
+    if (last_slash == nullptr)
+        return false;
+    return match(reinterpret_cast<const Byte*>(pattern), reinterpret_cast<const Byte*>(path),
+                 reinterpret_cast<const Byte*>(last_slash), true);
+}

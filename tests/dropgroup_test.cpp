@@ -1,0 +1,6 @@
+#include "run_program.h"
+#include "scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+TEST(Dropgroup, Placeholder) {}

@@ -1,0 +1,105 @@
+#include "run_program.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifndef KESTRO_TEST_BIN_DIR
+#error "KESTRO_TEST_BIN_DIR must name the folder of the test builds"
+#endif
+
+std::string program_path(const std::string& name)
+{
+    return std::string(KESTRO_TEST_BIN_DIR) + "/" + name;
+}
+
+// An unnamed temporary file for a child's output, not inherited by
+// other children.
+static int capture_file()
+{
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kestro-out.XXXXXX";
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    unlink(pattern.c_str());
+    return fd;
+}
+
+static std::string read_all(int fd)
+{
+    std::string contents;
+    char buffer[65536];
+    lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        contents.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    return contents;
+}
+
+RunningProgram start_program(const std::string& name, const std::vector<std::string>& args,
+                             const RunOptions& options)
+{
+    std::string path = program_path(name);
+    std::vector<std::string> words;
+    words.push_back(options.argv0.empty() ? path : options.argv0);
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    RunningProgram running;
+    running.out_fd = options.stdout_path.empty() ? capture_file() : -1;
+    running.err_fd = capture_file();
+    fflush(nullptr);
+    running.pid = fork();
+    if (running.pid == 0) {
+        int out = running.out_fd;
+        if (out < 0)
+            out = open(options.stdout_path.c_str(), O_WRONLY);
+        if (out < 0 || dup2(out, 1) < 0 || dup2(running.err_fd, 2) < 0)
+            _exit(126);
+        int in = open("/dev/null", O_RDONLY);
+        if (in < 0 || dup2(in, 0) < 0)
+            _exit(126);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
+            _exit(126);
+        umask(options.umask);
+        execv(path.c_str(), argv.data());
+        _exit(127);
+    }
+    EXPECT_GT(running.pid, 0);
+    return running;
+}
+
+RunResult finish_program(RunningProgram& running)
+{
+    RunResult result;
+    int status = 0;
+    while (waitpid(running.pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            ADD_FAILURE() << "waitpid";
+            return result;
+        }
+    }
+    if (WIFEXITED(status))
+        result.exit_status = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    if (running.out_fd >= 0)
+        result.out = read_all(running.out_fd);
+    result.err = read_all(running.err_fd);
+    return result;
+}
+
+RunResult run_program(const std::string& name, const std::vector<std::string>& args,
+                      const RunOptions& options)
+{
+    RunningProgram running = start_program(name, args, options);
+    return finish_program(running);
+}

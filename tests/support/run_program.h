@@ -1,0 +1,38 @@
+// Starting the test builds of the programs and collecting what they did.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct RunResult {
+    int exit_status = -1;  // -1 when the process died of a signal
+    int signal = 0;        // the signal it died of, or 0
+    std::string out;
+    std::string err;
+};
+
+struct RunOptions {
+    std::string cwd;              // the folder the program runs in
+    mode_t umask = 022;           // the mask the program inherits
+    std::string stdout_path;      // when set, standard output goes to this file
+    std::string argv0;            // when set, used instead of the program's path
+};
+
+struct RunningProgram {
+    pid_t pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+};
+
+// The path of the test build of a program ("dropgroup", ...).
+std::string program_path(const std::string& name);
+
+// Starts the program with the arguments (not counting argv[0]).
+RunningProgram start_program(const std::string& name, const std::vector<std::string>& args,
+                             const RunOptions& options);
+// Waits for it and collects its status and output.
+RunResult finish_program(RunningProgram& running);
+// Both in one.
+RunResult run_program(const std::string& name, const std::vector<std::string>& args,
+                      const RunOptions& options);
