@@ -1,0 +1,5 @@
+// Placeholder until feedgroups is built.
+int main()
+{
+    return 1;
+}

@@ -1,0 +1,5 @@
+// Placeholder until feedqueue is built.
+int main()
+{
+    return 1;
+}

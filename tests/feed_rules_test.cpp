@@ -1,0 +1,3 @@
+#include "feed_rules.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "match.h"
+
+#include <gtest/gtest.h>
