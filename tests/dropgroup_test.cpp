@@ -1,6 +1,316 @@
+// dropgroup end to end: the test build runs in a scratch folder whose
+// "kestro" directory holds active and newsgroups.
 #include "run_program.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
-TEST(Dropgroup, Placeholder) {}
+#include <csignal>
+#include <optional>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char active_text[] =
+    "comp.lang.c 0000012345 0000000001 y\n"
+    "comp.lang.c++ 20 3 y\n"
+    "misc.test 5 1 m\n";
+const char newsgroups_text[] =
+    "comp.lang.c\tThe C language.\n"
+    "comp.lang.c++\tThe C++ language.\n"
+    "misc.test\tTesting.\r\n";
+
+struct Outcome {
+    RunResult run;
+    std::string active;
+    std::string newsgroups;
+};
+
+// Runs dropgroup in a fresh scratch folder holding the given files (a null
+// text leaves the file out) and collects what it did.
+Outcome drop(const std::optional<std::string>& active,
+             const std::optional<std::string>& newsgroups, const std::vector<std::string>& args)
+{
+    ScratchDir scratch;
+    if (active)
+        scratch.write("kestro/active", *active);
+    if (newsgroups)
+        scratch.write("kestro/newsgroups", *newsgroups);
+    Outcome outcome;
+    outcome.run = run_program("dropgroup", args, {.cwd = scratch.path()});
+    outcome.active = scratch.read("kestro/active");
+    outcome.newsgroups = scratch.read("kestro/newsgroups");
+    EXPECT_FALSE(scratch.exists("kestro/active.n"));
+    EXPECT_FALSE(scratch.exists("kestro/newsgroups.n"));
+    return outcome;
+}
+
+std::string strerror_text(int error)
+{
+    return strerror(error);
+}
+
+struct SuccessCase {
+    const char* what;
+    const char* group;
+    const char* active;
+    const char* newsgroups;
+    const char* active_after;
+    const char* newsgroups_after;
+};
+
+TEST(Dropgroup, RemovesTheGroupFromBothFiles)
+{
+    const SuccessCase cases[] = {
+        {"one group", "comp.lang.c", active_text, newsgroups_text,
+         "comp.lang.c++ 20 3 y\nmisc.test 5 1 m\n",
+         "comp.lang.c++\tThe C++ language.\nmisc.test\tTesting.\r\n"},
+        {"group in neither file: active normalised, newsgroups as it was", "no.such", active_text,
+         newsgroups_text, "comp.lang.c 12345 1 y\ncomp.lang.c++ 20 3 y\nmisc.test 5 1 m\n",
+         newsgroups_text},
+        {"every line of the group", "a", "a 1 1 y\nb 2 2 y\na 3 3 n\n", "a\tone\nb\ttwo\na\tagain\n",
+         "b 2 2 y\n", "b\ttwo\n"},
+        {"case and prefixes do not match", "Comp.lang", "comp.lang 1 1 y\ncomp.lang.c 1 1 y\n",
+         "comp.lang\tx\n", "comp.lang 1 1 y\ncomp.lang.c 1 1 y\n", "comp.lang\tx\n"},
+        {"empty argument removes nothing", "", "a 1 1 y\n", "a\tx\n", "a 1 1 y\n", "a\tx\n"},
+        {"empty files stay empty", "a", "", "", "", ""},
+        {"carriage return: dropped from active, kept in newsgroups", "x", "a 1 2 y\r\n",
+         "a\tdesc\r\n", "a 1 2 y\n", "a\tdesc\r\n"},
+        {"tab in an active name", "a", "a\tb 1 2 y\n", "a\tb\n", "a\tb 1 2 y\n", ""},
+    };
+    for (const SuccessCase& c : cases) {
+        Outcome outcome = drop(c.active, c.newsgroups, {c.group});
+        EXPECT_EQ(outcome.run.exit_status, 0) << c.what;
+        EXPECT_EQ(outcome.run.err, "") << c.what;
+        EXPECT_EQ(outcome.run.out, "") << c.what;
+        EXPECT_EQ(outcome.active, c.active_after) << c.what;
+        EXPECT_EQ(outcome.newsgroups, c.newsgroups_after) << c.what;
+    }
+}
+
+struct FailureCase {
+    const char* what;
+    std::optional<std::string> active;      // nullopt: missing
+    std::optional<std::string> newsgroups;  // nullopt: missing
+    std::string active_after;
+    std::string err;
+};
+
+// Every failure reports once, exits 1, leaves no replacement file, and
+// leaves active committed only when the failure came with newsgroups.
+TEST(Dropgroup, FormatAndMissingFileFailures)
+{
+    const std::string enoent = strerror_text(ENOENT);
+    const std::string long_name(1023, 'x');
+    const FailureCase cases[] = {
+        {"active missing", std::nullopt, newsgroups_text, "",
+         "kestro/active: " + enoent + "\n"},
+        {"malformed active line", "a 1 1 y\nb 1 1\n", "a\tx\n", "a 1 1 y\nb 1 1\n",
+         "kestro/active: malformed line\n"},
+        {"malformed line of the group itself", "b 1 1 y\na 1\n", "a\tx\n", "b 1 1 y\na 1\n",
+         "kestro/active: malformed line\n"},
+        {"number of 2^32", "a 4294967296 1 y\n", "a\tx\n", "a 4294967296 1 y\n",
+         "kestro/active: malformed line\n"},
+        {"negative number", "a -1 1 y\n", "a\tx\n", "a -1 1 y\n",
+         "kestro/active: malformed line\n"},
+        {"empty active line", "b 1 1 y\n\n", "a\tx\n", "b 1 1 y\n\n",
+         "kestro/active: malformed line\n"},
+        {"last active line without line feed", "b 1 1 y\nc 1 1 y", "a\tx\n",
+         "b 1 1 y\nc 1 1 y", "kestro/active: long line\n"},
+        {"active line over 1022 bytes", long_name + " 1 1 y\n", "a\tx\n", long_name + " 1 1 y\n",
+         "kestro/active: long line\n"},
+        {"newsgroups missing", "a 01 1 y\nb 1 1 y\n", std::nullopt, "b 1 1 y\n",
+         "kestro/newsgroups: " + enoent + "\n"},
+        {"malformed newsgroups line", "a 1 1 y\nb 1 1 y\n", "b\tx\nno tab\n", "b 1 1 y\n",
+         "kestro/newsgroups: malformed line\n"},
+    };
+    for (const FailureCase& c : cases) {
+        Outcome outcome = drop(c.active, c.newsgroups, {"a"});
+        EXPECT_EQ(outcome.run.exit_status, 1) << c.what;
+        EXPECT_EQ(outcome.run.err, c.err) << c.what;
+        EXPECT_EQ(outcome.active, c.active_after) << c.what;
+        EXPECT_EQ(outcome.newsgroups, c.newsgroups.value_or("")) << c.what;
+    }
+}
+
+TEST(Dropgroup, NulByteInNewsgroupsIsALongLine)
+{
+    // A string literal cannot carry the NUL into the table above.
+    ScratchDir scratch;
+    scratch.write("kestro/active", "a 1 1 y\n");
+    scratch.write("kestro/newsgroups", std::string("b\tx\0y\n", 6));
+    RunResult run = run_program("dropgroup", {"a"}, {.cwd = scratch.path()});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "kestro/newsgroups: long line\n");
+    EXPECT_EQ(scratch.read("kestro/active"), "");
+    EXPECT_EQ(scratch.read("kestro/newsgroups"), std::string("b\tx\0y\n", 6));
+    EXPECT_FALSE(scratch.exists("kestro/newsgroups.n"));
+}
+
+TEST(Dropgroup, UsageWithTheFullProgramPath)
+{
+    const std::vector<std::vector<std::string>> argument_lists = {{}, {"a", "b"}};
+    for (const auto& args : argument_lists) {
+        Outcome outcome = drop(active_text, newsgroups_text, args);
+        EXPECT_EQ(outcome.run.exit_status, 1);
+        EXPECT_EQ(outcome.run.err, "Usage: " + program_path("dropgroup") + " newsgroup\n");
+        EXPECT_EQ(outcome.active, active_text);
+        EXPECT_EQ(outcome.newsgroups, newsgroups_text);
+    }
+}
+
+TEST(Dropgroup, ReadErrorIsReportedWithThePath)
+{
+    // A directory opens for reading but every read fails.
+    ScratchDir scratch;
+    scratch.make_dir("kestro/active");
+    scratch.write("kestro/newsgroups", newsgroups_text);
+    RunResult run = run_program("dropgroup", {"a"}, {.cwd = scratch.path()});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "kestro/active: " + strerror_text(EISDIR) + "\n");
+    EXPECT_FALSE(scratch.exists("kestro/active.n"));
+    EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
+}
+
+TEST(Dropgroup, DirectoryNotWritable)
+{
+    ScratchDir scratch;
+    if (running_as_root() && program_uid() == 0)
+        GTEST_SKIP() << "runs as root, which may write anywhere";
+    scratch.write("kestro/active", active_text);
+    scratch.write("kestro/newsgroups", newsgroups_text);
+    chmod(scratch.at("kestro").c_str(), 0555);
+    RunResult run = run_program("dropgroup", {"misc.test"}, {.cwd = scratch.path()});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "kestro/active.n: " + strerror_text(EACCES) + "\n");
+    EXPECT_EQ(scratch.read("kestro/active"), active_text);
+    EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
+}
+
+// The new files are 0644 whatever mask the caller had, and belong to the
+// account the program runs as.
+TEST(Dropgroup, NewFilesAreMode0644AndOwnedByTheAccount)
+{
+    for (mode_t mask : {mode_t{0}, mode_t{077}}) {
+        ScratchDir scratch;
+        scratch.write("kestro/active", active_text, 0600);
+        scratch.write("kestro/newsgroups", newsgroups_text, 0666);
+        RunResult run = run_program("dropgroup", {"misc.test"},
+                                    {.cwd = scratch.path(), .umask = mask});
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        for (const char* file : {"kestro/active", "kestro/newsgroups"}) {
+            struct stat st;
+            ASSERT_EQ(stat(scratch.at(file).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0644u) << file << " umask " << mask;
+            EXPECT_EQ(st.st_uid, program_uid()) << file;
+            EXPECT_EQ(st.st_gid, program_gid()) << file;
+        }
+    }
+}
+
+// Sleeps for the given milliseconds.
+void pause_ms(int milliseconds)
+{
+    usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
+
+// True while the process has not ended.
+bool still_running(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+// A replacement file that exists is another writer's lock: the run waits,
+// silently, and goes on promptly once it is gone.
+TEST(Dropgroup, WaitsWhileTheLockExists)
+{
+    ScratchDir scratch;
+    scratch.write("kestro/active", active_text);
+    scratch.write("kestro/newsgroups", newsgroups_text);
+    scratch.write("kestro/newsgroups.n", "");
+    RunningProgram running = start_program("dropgroup", {"misc.test"}, {.cwd = scratch.path()});
+    pause_ms(1500);
+    EXPECT_TRUE(still_running(running.pid));
+    EXPECT_EQ(scratch.read("kestro/active"), "comp.lang.c 12345 1 y\ncomp.lang.c++ 20 3 y\n");
+    EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
+    ASSERT_EQ(unlink(scratch.at("kestro/newsgroups.n").c_str()), 0);
+    RunResult run = finish_program(running);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(scratch.read("kestro/newsgroups"),
+              "comp.lang.c\tThe C language.\ncomp.lang.c++\tThe C++ language.\n");
+}
+
+// Waits until the path exists, for a few seconds at most.
+bool wait_for(const ScratchDir& scratch, const std::string& relative)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (scratch.exists(relative))
+            return true;
+        pause_ms(10);
+    }
+    return false;
+}
+
+// A run interrupted while it holds the lock removes its replacement file;
+// one interrupted while it waits for another's lock removes nothing.
+TEST(Dropgroup, InterruptedRunRemovesOnlyItsOwnLock)
+{
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        ScratchDir scratch;
+        // Opening a FIFO for reading blocks until a writer comes: the run
+        // stops there, holding active.n.
+        ASSERT_EQ(mkfifo(scratch.at("kestro/active").c_str(), 0644), 0);
+        give_to_programs(scratch.at("kestro/active"));
+        RunningProgram running = start_program("dropgroup", {"a"}, {.cwd = scratch.path()});
+        ASSERT_TRUE(wait_for(scratch, "kestro/active.n"));
+        kill(running.pid, signal_number);
+        RunResult run = finish_program(running);
+        EXPECT_EQ(run.signal, signal_number);
+        EXPECT_FALSE(scratch.exists("kestro/active.n")) << strsignal(signal_number);
+    }
+    ScratchDir scratch;
+    scratch.write("kestro/active", active_text);
+    scratch.write("kestro/active.n", "another run's lock");
+    RunningProgram running = start_program("dropgroup", {"a"}, {.cwd = scratch.path()});
+    pause_ms(300);
+    kill(running.pid, SIGTERM);
+    EXPECT_EQ(finish_program(running).signal, SIGTERM);
+    EXPECT_EQ(scratch.read("kestro/active.n"), "another run's lock");
+}
+
+// Runs that each remove another group, all at once, lose no removal.
+TEST(Dropgroup, ParallelRunsLoseNoRemoval)
+{
+    ScratchDir scratch;
+    std::string active;
+    std::string newsgroups;
+    const int groups = 12;
+    for (int i = 0; i < groups; ++i) {
+        active += "group." + std::to_string(i) + " 1 1 y\n";
+        newsgroups += "group." + std::to_string(i) + "\tGroup " + std::to_string(i) + "\n";
+    }
+    active += "keep 1 1 y\n";
+    newsgroups += "keep\tKept.\n";
+    scratch.write("kestro/active", active);
+    scratch.write("kestro/newsgroups", newsgroups);
+    std::vector<RunningProgram> runs;
+    for (int i = 0; i < groups; ++i)
+        runs.push_back(start_program("dropgroup", {"group." + std::to_string(i)},
+                                     {.cwd = scratch.path()}));
+    for (RunningProgram& running : runs) {
+        RunResult run = finish_program(running);
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+    }
+    EXPECT_EQ(scratch.read("kestro/active"), "keep 1 1 y\n");
+    EXPECT_EQ(scratch.read("kestro/newsgroups"), "keep\tKept.\n");
+}
+
+}  // namespace
