@@ -87,6 +87,29 @@ static FeedPattern* new_feed_pattern(const char* pattern)
     return record;
 }
 
+// Frees the rules of a loading that failed, which nobody will use.
+static void free_rules(FeedRule* rule)
+{
+    while (rule != nullptr) {
+        FeedRule* next = rule->next;
+        free(rule->feed_name);
+        free(rule->pattern);
+        free(rule);
+        rule = next;
+    }
+}
+
+// Frees the patterns of a loading that failed, which nobody will use.
+static void free_patterns(FeedPattern* record)
+{
+    while (record != nullptr) {
+        FeedPattern* next = record->next;
+        free(record->pattern);
+        free(record);
+        record = next;
+    }
+}
+
 std::optional<FeedRule*> load_feed_rules()
 {
     LineReader reader{open_newsfeeds(), {}};
@@ -107,8 +130,10 @@ std::optional<FeedRule*> load_feed_rules()
         tail = &(*tail)->next;
     }
     fclose(reader.stream);
-    if (outcome == RuleRead::failed)
+    if (outcome == RuleRead::failed) {
+        free_rules(head);
         return std::nullopt;
+    }
     return head;
 }
 
@@ -134,7 +159,9 @@ std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
         tail = &(*tail)->next;
     }
     fclose(reader.stream);
-    if (outcome == RuleRead::failed)
+    if (outcome == RuleRead::failed) {
+        free_patterns(head);
         return std::nullopt;
+    }
     return head;
 }
