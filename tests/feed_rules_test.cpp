@@ -11,26 +11,7 @@
 #include <utility>
 #include <vector>
 
-// LeakSanitizer's switches; they exist only in the sanitizer build.
-extern "C" void __lsan_disable() __attribute__((weak));
-extern "C" void __lsan_enable() __attribute__((weak));
-
 namespace {
-
-// A loader that fails drops the records it has made so far, since its
-// program ends at once; this keeps LeakSanitizer from reporting them.
-struct LeaksIgnored {
-    LeaksIgnored()
-    {
-        if (__lsan_disable)
-            __lsan_disable();
-    }
-    ~LeaksIgnored()
-    {
-        if (__lsan_enable)
-            __lsan_enable();
-    }
-};
 
 using Rule = std::pair<std::string, std::string>;  // feed name, pattern
 
@@ -63,11 +44,7 @@ void free_list(Record* record)
 Loaded<Rule> load_rules()
 {
     testing::internal::CaptureStderr();
-    std::optional<FeedRule*> list;
-    {
-        LeaksIgnored leaks_ignored;
-        list = load_feed_rules();
-    }
+    std::optional<FeedRule*> list = load_feed_rules();
     Loaded<Rule> loaded{std::nullopt, testing::internal::GetCapturedStderr()};
     if (list) {
         loaded.items.emplace();
@@ -82,11 +59,7 @@ Loaded<Rule> load_rules()
 Loaded<std::string> load_patterns(const char* feed_name)
 {
     testing::internal::CaptureStderr();
-    std::optional<FeedPattern*> list;
-    {
-        LeaksIgnored leaks_ignored;
-        list = load_feed_patterns(feed_name);
-    }
+    std::optional<FeedPattern*> list = load_feed_patterns(feed_name);
     Loaded<std::string> loaded{std::nullopt, testing::internal::GetCapturedStderr()};
     if (list) {
         loaded.items.emplace();
