@@ -1,4 +1,358 @@
+// feedqueue end to end: the test build runs in a scratch folder whose
+// "kestro" directory holds newsfeeds and, below "kestro/suck", the feeds'
+// queue directories.
 #include "run_program.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
+
+namespace {
+
+// The queue file of a feed, relative to the scratch folder.
+std::string queue(const std::string& feed)
+{
+    return "kestro/suck/" + feed + "/outgoing";
+}
+
+// Writes newsfeeds and makes "kestro/suck" and a directory for each feed.
+void set_up(const ScratchDir& scratch, const std::string& newsfeeds,
+            const std::vector<std::string>& feeds)
+{
+    scratch.write("kestro/newsfeeds", newsfeeds);
+    scratch.make_dir("kestro/suck");
+    for (const std::string& feed : feeds)
+        scratch.make_dir("kestro/suck/" + feed);
+}
+
+// What perror writes for a failure of path with the error number.
+std::string system_error(const std::string& path, int error)
+{
+    return path + ": " + strerror(error) + "\n";
+}
+
+// Runs feedqueue in the scratch folder, named plainly "feedqueue".
+RunResult feedqueue(const ScratchDir& scratch, const std::vector<std::string>& args,
+                    mode_t umask = 022)
+{
+    return run_program("feedqueue", args,
+                       {.cwd = scratch.path(), .umask = umask, .argv0 = "feedqueue"});
+}
+
+// The contents of a file, or nullopt when it does not exist.
+std::optional<std::string> contents(const ScratchDir& scratch, const std::string& relative)
+{
+    if (!scratch.exists(relative))
+        return std::nullopt;
+    return scratch.read(relative);
+}
+
+// Narrow rules before broad ones; the rule with the empty feed name and
+// the empty pattern takes only articles whose group part is empty.
+const char routing_rules[] =
+    "# narrow rules first\n"
+    "alpha\tcomp.lang.*\n"
+    "beta\tcomp.*\n"
+    "alpha\tsci.*\n"
+    "beta\tsci.physics\n"
+    "\n"
+    "\t\n"
+    "gamma\t*\n";
+
+struct RoutingCase {
+    const char* what;
+    std::vector<std::string> args;
+    // What each queue file holds afterwards; nullopt: it was not created.
+    std::optional<std::string> alpha, beta, gamma, empty_feed;
+};
+
+TEST(Feedqueue, QueuesEachArticleForItsFirstMatchingRule)
+{
+    const auto none = std::nullopt;
+    const RoutingCase cases[] = {
+        {"first matching rule wins across feeds", {"comp/lang/c/123"},
+         "comp/lang/c/123\n", none, none, none},
+        {"a later rule of another feed", {"comp/os/linux/7"}, none, "comp/os/linux/7\n", none, none},
+        {"an earlier broad rule wins over a later exact one", {"sci/physics/9"},
+         "sci/physics/9\n", none, none, none},
+        {"argument order kept, a repeated argument queued twice",
+         {"comp/lang/c/1", "comp/os/2", "comp/lang/c++/3", "comp/lang/c/1"},
+         "comp/lang/c/1\ncomp/lang/c++/3\ncomp/lang/c/1\n", "comp/os/2\n", none, none},
+        {"lines are the arguments byte for byte",
+         {"comp/lang/c/a b\tc\r", "comp/lang/\xe9t\xe9/5"},
+         "comp/lang/c/a b\tc\r\ncomp/lang/\xe9t\xe9/5\n", none, none, none},
+        {"the group part is the whole directory", {"/var/spool/news/comp/lang/c/5"},
+         none, none, "/var/spool/news/comp/lang/c/5\n", none},
+        {"an argument ending in a slash", {"comp/lang/c/"}, "comp/lang/c/\n", none, none, none},
+        {"arguments beginning with a dash are article paths",
+         {"-n/1", "--help/x", "-comp/lang/c/2"}, none, none, "-n/1\n--help/x\n-comp/lang/c/2\n",
+         none},
+        {"arguments without a slash are passed over",
+         {"123", "", "-", "--", "comp.lang.c"}, none, none, none, none},
+        {"only a leading slash: the empty group part, the empty feed name",
+         {"/123", "/", "x/1"}, none, none, "x/1\n", "/123\n/\n"},
+        {"no argument", {}, none, none, none, none},
+    };
+    for (const RoutingCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        set_up(scratch, routing_rules, {"alpha", "beta", "gamma"});
+        RunResult result = feedqueue(scratch, c.args);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(contents(scratch, queue("alpha")), c.alpha);
+        EXPECT_EQ(contents(scratch, queue("beta")), c.beta);
+        EXPECT_EQ(contents(scratch, queue("gamma")), c.gamma);
+        // The empty feed name makes the path kestro/suck//outgoing.
+        EXPECT_EQ(contents(scratch, "kestro/suck/outgoing"), c.empty_feed);
+    }
+}
+
+struct EarlyEndCase {
+    const char* what;
+    std::optional<std::string> newsfeeds;  // nullopt: missing
+    std::vector<std::string> args;
+    std::string err;
+};
+
+// Without a usable rule list nothing is queued, whatever the arguments.
+TEST(Feedqueue, EndsWithStatus1BeforeQueueingWithoutRules)
+{
+    const EarlyEndCase cases[] = {
+        {"empty newsfeeds, no argument", "", {}, ""},
+        {"empty newsfeeds, an argument", "", {"comp/a/1"}, ""},
+        {"comments and empty lines only", "# none\n\n#alpha\t*\n", {"comp/a/1"}, ""},
+        {"newsfeeds missing", std::nullopt, {"comp/a/1"},
+         system_error("kestro/newsfeeds", ENOENT)},
+        {"a malformed line after a good rule", "alpha\t*\nno tab\n", {"comp/a/1"},
+         "kestro/newsfeeds: malformed line\n"},
+    };
+    for (const EarlyEndCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        set_up(scratch, c.newsfeeds.value_or(""), {"alpha"});
+        if (!c.newsfeeds)
+            unlink(scratch.at("kestro/newsfeeds").c_str());
+        RunResult result = feedqueue(scratch, c.args);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_FALSE(scratch.exists(queue("alpha")));
+    }
+}
+
+TEST(Feedqueue, MissingFeedDirectoryStopsTheRun)
+{
+    ScratchDir scratch;
+    set_up(scratch, "alpha\tcomp.*\nnowhere\tsci.*\n", {"alpha"});
+    RunResult result = feedqueue(scratch, {"comp/a/1", "sci/b/2", "comp/a/3"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "kestro/suck/nowhere/outgoing: No such file or directory\n");
+    EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/1\n");
+    EXPECT_FALSE(scratch.exists("kestro/suck/nowhere"));
+}
+
+// A line feed would let the argument add a line of its choosing; such an
+// argument is refused wherever it holds one, matched by a rule or not.
+TEST(Feedqueue, RefusesAnArgumentHoldingALineFeed)
+{
+    const char* const bad_arguments[] = {
+        "comp/a/x\ncomp/evil/2", "comp/a/1\n", "\n", "comp\n/1", "nogroup\n",
+    };
+    for (const char* bad : bad_arguments) {
+        SCOPED_TRACE(bad);
+        ScratchDir scratch;
+        set_up(scratch, "alpha\tcomp.*\n", {"alpha"});
+        RunResult result = feedqueue(scratch, {"comp/a/first", bad, "comp/a/last"});
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "feedqueue: article path holds a line feed\n");
+        EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/first\n");
+    }
+}
+
+TEST(Feedqueue, CreatesTheQueueFile0644WhateverTheUmask)
+{
+    for (mode_t umask : {mode_t{0}, mode_t{077}, mode_t{022}}) {
+        SCOPED_TRACE(umask);
+        ScratchDir scratch;
+        set_up(scratch, "alpha\t*\n", {"alpha"});
+        RunResult result = feedqueue(scratch, {"comp/a/1"}, umask);
+        EXPECT_EQ(result.exit_status, 0);
+        struct stat st;
+        ASSERT_EQ(stat(scratch.at(queue("alpha")).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(st.st_uid, program_uid());
+        EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/1\n");
+    }
+}
+
+TEST(Feedqueue, AppendsToAnExistingQueueFileAndLeavesItsMode)
+{
+    ScratchDir scratch;
+    set_up(scratch, "alpha\t*\n", {"alpha"});
+    scratch.write(queue("alpha"), "old/1\n", 0600);
+    RunResult result = feedqueue(scratch, {"new/2"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(scratch.read(queue("alpha")), "old/1\nnew/2\n");
+    struct stat st;
+    ASSERT_EQ(stat(scratch.at(queue("alpha")).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// A feed name may be as long as a newsfeeds line allows: the queue path is
+// formed whole, and what the system refuses is reported with that path.
+TEST(Feedqueue, LongFeedNames)
+{
+    std::string deep;  // many short components, over 1024 bytes in the path
+    while (deep.size() < 1000)
+        deep += "deepdir0/";
+    deep += "end";
+    const std::string huge(1000, 'n');  // one component too long for a name
+    ScratchDir scratch;
+    set_up(scratch, deep + "\tcomp.*\n" + huge + "\tsci.*\n", {});
+    for (size_t slash = 0; (slash = deep.find('/', slash + 1)) != std::string::npos;)
+        scratch.make_dir("kestro/suck/" + deep.substr(0, slash));
+    scratch.make_dir("kestro/suck/" + deep);
+    ASSERT_GT(queue(deep).size(), 1024u);
+
+    RunResult result = feedqueue(scratch, {"comp/a/1", "sci/b/2", "comp/a/3"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_TRUE(result.err == system_error(queue(huge), ENAMETOOLONG) ||
+                result.err == system_error(queue(huge), ENOENT))
+        << result.err;
+    EXPECT_EQ(scratch.read(queue(deep)), "comp/a/1\n");
+}
+
+#ifdef __linux__
+// A tmpfs of one page, owned by the programs' account, mounted over a
+// directory in a mount namespace of this test process alone, and
+// unmounted again when the object goes.
+struct TinyFilesystem {
+    std::string dir;
+    bool mounted = false;
+
+    explicit TinyFilesystem(const std::string& where) : dir(where)
+    {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return;
+        std::string options = "size=4k,mode=0755,uid=" + std::to_string(program_uid()) +
+                              ",gid=" + std::to_string(program_gid());
+        mounted = mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~TinyFilesystem()
+    {
+        if (mounted)
+            umount2(dir.c_str(), MNT_DETACH);
+    }
+};
+#endif
+
+// A line that does not fit is cut back off: the next line must not be
+// glued onto a piece of it.
+TEST(Feedqueue, FailedWriteLeavesNoPartialLine)
+{
+#ifdef __linux__
+    if (!running_as_root())
+        GTEST_SKIP() << "mounting a small filesystem needs root";
+    ScratchDir scratch;
+    set_up(scratch, "full\tcomp.*\n", {"full"});
+    TinyFilesystem filesystem(scratch.at("kestro/suck/full"));
+    if (!filesystem.mounted)
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+    // 4000 of the 4096 bytes taken: the next short line fits, and a long
+    // one is written in part before the filesystem is full.
+    const std::string before = "comp/old/" + std::string(3990, 'o') + "\n";
+    scratch.write(queue("full"), before);
+    RunResult result =
+        feedqueue(scratch, {"comp/new/1", "comp/new/" + std::string(300, 'x'), "comp/new/3"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, system_error(queue("full"), ENOSPC));
+    std::string after = scratch.read(queue("full"));
+    EXPECT_EQ(after.size(), before.size() + 11);
+    EXPECT_TRUE(after.starts_with(before));
+    EXPECT_EQ(after.substr(std::min(after.size(), before.size())), "comp/new/1\n");
+#else
+    GTEST_SKIP() << "needs a Linux mount namespace";
+#endif
+}
+
+TEST(Feedqueue, WaitsWhileAnotherProcessHoldsTheLock)
+{
+    ScratchDir scratch;
+    set_up(scratch, "alpha\t*\n", {"alpha"});
+    scratch.write(queue("alpha"), "held/1\n");
+    // Not inherited by feedqueue, whose own open must meet the lock.
+    int fd = open(scratch.at(queue("alpha")).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    RunningProgram running = start_program("feedqueue", {"comp/a/1"}, {.cwd = scratch.path()});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(scratch.read(queue("alpha")), "held/1\n");
+    EXPECT_EQ(waitpid(running.pid, nullptr, WNOHANG), 0) << "feedqueue did not wait";
+    close(fd);
+    RunResult result = finish_program(running);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(scratch.read(queue("alpha")), "held/1\ncomp/a/1\n");
+}
+
+// Lines of varied lengths from runs that append to one queue file at the
+// same time: each line arrives whole, once, and in its run's order.
+TEST(Feedqueue, ConcurrentRunsNeitherLoseNorMixLines)
+{
+    constexpr int runs = 8;
+    constexpr int per_run = 200;
+    ScratchDir scratch;
+    set_up(scratch, "alpha\tcomp.*\n", {"alpha"});
+    std::vector<std::vector<std::string>> args(runs);
+    std::map<std::string, std::pair<int, int>> origin;  // line: run, index
+    for (int run = 0; run < runs; ++run) {
+        for (int i = 0; i < per_run; ++i) {
+            std::string article = "comp/run" + std::to_string(run) + "/" + std::to_string(i) +
+                                  "-" + std::string((i * 37) % 700, char('a' + run));
+            args[run].push_back(article);
+            origin[article] = {run, i};
+        }
+    }
+    std::vector<RunningProgram> running;
+    for (int run = 0; run < runs; ++run)
+        running.push_back(start_program("feedqueue", args[run], {.cwd = scratch.path()}));
+    for (RunningProgram& program : running)
+        EXPECT_EQ(finish_program(program).exit_status, 0);
+
+    std::string text = scratch.read(queue("alpha"));
+    ASSERT_TRUE(text.empty() || text.back() == '\n');
+    std::vector<int> next(runs, 0);
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        auto found = origin.find(text.substr(start, end - start));
+        ASSERT_NE(found, origin.end()) << "mixed line at byte " << start;
+        auto [run, index] = found->second;
+        ASSERT_EQ(index, next[run]) << "run " << run << " out of order";
+        ++next[run];
+    }
+    EXPECT_EQ(next, std::vector<int>(runs, per_run));
+}
+
+}  // namespace
