@@ -57,6 +57,20 @@ static const Byte* match_element(const Byte* p, Byte b, bool dot_matches_slash)
     return *p == b ? p + 1 : nullptr;
 }
 
+// The first position from n on where the pattern after a star can start
+// to match: when its first byte stands for one byte value, the rest of the
+// name is searched for that value; end when it does not occur.
+static const Byte* next_start(const Byte* p, const Byte* n, const Byte* end, bool dot_matches_slash)
+{
+    Byte first = *p;
+    if (first == '?' || first == '[')
+        return n;
+    if (first == '.' && dot_matches_slash)
+        first = '/';
+    const void* found = memchr(n, first, static_cast<size_t>(end - n));
+    return found != nullptr ? static_cast<const Byte*>(found) : end;
+}
+
 // Every element but "*" takes exactly one byte, so when the rest of the
 // pattern fails after a star, only the last star met needs to take one byte
 // more: earlier stars could not do better. The cost is thus at most the
@@ -67,8 +81,12 @@ static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matche
     const Byte* star_end = nullptr;    // where that star's run ends so far
     for (;;) {
         if (*p == '*') {
-            after_star = ++p;
-            star_end = n;
+            while (*++p == '*') {
+            }
+            if (*p == '\0')
+                return true;  // a final star takes the whole rest
+            after_star = p;
+            star_end = n = next_start(p, n, end, dot_matches_slash);
             continue;
         }
         if (n < end) {
@@ -83,7 +101,7 @@ static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matche
         if (after_star == nullptr || star_end == end)
             return false;
         p = after_star;
-        n = ++star_end;
+        n = star_end = next_start(p, star_end + 1, end, dot_matches_slash);
     }
 }
 
