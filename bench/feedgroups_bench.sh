@@ -84,7 +84,13 @@ regex="$regex"'|news\.announce\.[^ ]*|de\.comp\.[a-m][^ ]*|alt\.binaries\.[^ ]*\
 regex="$regex"'|fr\.[^ ]*\.linux[^ ]*|humanities\.[^ ]*) '
 chmod 644 "$scratch/kestro/active" "$scratch/kestro/newsfeeds"
 
-now() { date +%s%N; }
+# Wall clock in nanoseconds; the date of FreeBSD has no %N, GNU date
+# (gdate there) does.
+date_command=date
+case $(date +%N) in
+*N*) date_command=gdate ;;
+esac
+now() { "$date_command" +%s%N; }
 
 # Runs a command in the scratch folder with its output to the file given
 # first; prints the wall time in nanoseconds.

@@ -185,7 +185,7 @@ TEST(Feedgroups, ListingDuringRemovalsSeesOneVersion)
 {
     ScratchDir dir;
     const int group_count = 20000;
-    const int removals = 30;
+    const int removals = 20;
     std::vector<size_t> offsets;  // where the line of each group begins
     std::string active;
     for (int i = 0; i < group_count; ++i) {
