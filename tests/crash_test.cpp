@@ -1,0 +1,328 @@
+// Crash consistency: dropgroup and feedqueue are killed with SIGKILL at
+// random moments of their work, and after every kill each file they write
+// must be whole. The moments come from a fixed seed, spread over the time a
+// full run takes. KESTRO_STRESS_ROUNDS=N multiplies the number of kills.
+#include "run_program.h"
+#include "scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int kills_per_round = 40;
+const unsigned seed = 20261210;
+
+// The number of rounds asked for in KESTRO_STRESS_ROUNDS, 1 by default.
+int stress_rounds()
+{
+    const char* value = getenv("KESTRO_STRESS_ROUNDS");
+    int rounds = value != nullptr ? atoi(value) : 1;
+    return rounds > 0 ? rounds : 1;
+}
+
+// Microseconds since start.
+long elapsed_us(Clock::time_point start)
+{
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count());
+}
+
+// Starts the program, kills it with SIGKILL after delay_us and reaps it.
+RunResult run_and_kill(const std::string& name, const std::vector<std::string>& args,
+                       const ScratchDir& scratch, long delay_us)
+{
+    RunningProgram running = start_program(name, args, {.cwd = scratch.path()});
+    usleep(static_cast<useconds_t>(delay_us));
+    kill(running.pid, SIGKILL);  // not yet reaped, so the pid is still ours
+    return finish_program(running);
+}
+
+std::string group_name(int group)
+{
+    return "crash.group." + std::to_string(group);
+}
+
+// An active line in the normal form that a rewrite writes back, so that
+// every kept line comes out byte for byte as it went in.
+std::string active_line(int group)
+{
+    return group_name(group) + " " + std::to_string(group * 7919 % 100003) + " " +
+           std::to_string(group) + " " + "ymn"[group % 3] + "\n";
+}
+
+// A newsgroups line, which a rewrite copies unchanged: some descriptions
+// hold a second tab or end in a carriage return.
+std::string newsgroups_line(int group)
+{
+    return group_name(group) + "\tDiscussion number " + std::to_string(group) +
+           (group % 5 == 0 ? "\twith a tab" : "") + (group % 7 == 0 ? "\r\n" : "\n");
+}
+
+// The lines of the groups that are left, in file order, and the file text
+// they make.
+struct GroupFile {
+    std::vector<std::string> lines;
+
+    std::string text() const
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line;
+        return text;
+    }
+};
+
+// Where a killed dropgroup run was stopped, as its files show it.
+struct DropKillCounts {
+    int before_first_lock = 0;   // both files old, no replacement file
+    int holding_active = 0;      // active.n left behind, both files old
+    int between_files = 0;       // active new, newsgroups old, no replacement file
+    int holding_newsgroups = 0;  // newsgroups.n left behind, active new
+    int after_last_rename = 0;   // both files new, killed before it ended
+    int finished = 0;            // ended by itself before the kill
+};
+
+// The two files as they are before and after one removal.
+struct Versions {
+    std::string active_old, newsgroups_old, active_new, newsgroups_new;
+};
+
+// Checks the files after a killed removal against their two versions,
+// counts where the run was stopped and removes a stale replacement file.
+void check_after_kill(const ScratchDir& scratch, const Versions& v, const RunResult& run,
+                      int kill_number, DropKillCounts& counts)
+{
+    std::string active = scratch.read("kestro/active");
+    std::string newsgroups = scratch.read("kestro/newsgroups");
+    bool active_new = active == v.active_new;
+    bool newsgroups_new = newsgroups == v.newsgroups_new;
+    ASSERT_TRUE(active_new || active == v.active_old)
+        << "kill " << kill_number << ": active is neither version (" << active.size() << " bytes)";
+    ASSERT_TRUE(newsgroups_new || newsgroups == v.newsgroups_old)
+        << "kill " << kill_number << ": newsgroups is neither version (" << newsgroups.size()
+        << " bytes)";
+    ASSERT_TRUE(active_new || !newsgroups_new) << "kill " << kill_number << ": newsgroups first";
+    bool active_lock = scratch.exists("kestro/active.n");
+    bool newsgroups_lock = scratch.exists("kestro/newsgroups.n");
+    // A replacement file exists only while its file is not yet renamed over.
+    ASSERT_FALSE(active_lock && active_new) << "kill " << kill_number;
+    ASSERT_FALSE(newsgroups_lock && (newsgroups_new || !active_new)) << "kill " << kill_number;
+    if (run.signal != SIGKILL) {
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        ASSERT_TRUE(newsgroups_new && !active_lock && !newsgroups_lock);
+        ++counts.finished;
+    } else if (active_lock) {
+        ++counts.holding_active;
+    } else if (newsgroups_lock) {
+        ++counts.holding_newsgroups;
+    } else {
+        int& where = newsgroups_new ? counts.after_last_rename
+                     : active_new   ? counts.between_files
+                                    : counts.before_first_lock;
+        ++where;
+    }
+    unlink(scratch.at("kestro/active.n").c_str());
+    unlink(scratch.at("kestro/newsgroups.n").c_str());
+}
+
+// Runs dropgroup to its end and checks that it left the new versions;
+// sets run_us to the time the run took.
+void check_full_removal(const ScratchDir& scratch, const std::string& group, const Versions& v,
+                        long& run_us)
+{
+    Clock::time_point start = Clock::now();
+    RunResult run = run_program("dropgroup", {group}, {.cwd = scratch.path()});
+    run_us = elapsed_us(start);
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    ASSERT_EQ(run.err, "");
+    ASSERT_TRUE(scratch.read("kestro/active") == v.active_new) << "active after removing " << group;
+    ASSERT_TRUE(scratch.read("kestro/newsgroups") == v.newsgroups_new)
+        << "newsgroups after removing " << group;
+    ASSERT_FALSE(scratch.exists("kestro/active.n"));
+    ASSERT_FALSE(scratch.exists("kestro/newsgroups.n"));
+}
+
+// Removes the line at index victim from both files; gives the two
+// versions of each file.
+Versions remove_line(GroupFile& active, GroupFile& newsgroups, size_t victim)
+{
+    Versions v{active.text(), newsgroups.text(), "", ""};
+    active.lines.erase(active.lines.begin() + static_cast<long>(victim));
+    newsgroups.lines.erase(newsgroups.lines.begin() + static_cast<long>(victim));
+    v.active_new = active.text();
+    v.newsgroups_new = newsgroups.text();
+    return v;
+}
+
+// Each kill lands at a random moment of a removal from files large enough
+// that a run takes tens of milliseconds. Afterwards each file is its old or
+// its new version byte for byte, newsgroups is never new before active, a
+// replacement file may be left behind, and once it is removed the same
+// removal run again ends with the right result.
+TEST(CrashConsistency, KilledDropgroupLeavesEachFileOldOrNew)
+{
+    const int group_count = 10000;
+    ScratchDir scratch;
+    std::vector<int> groups(group_count);
+    GroupFile active;
+    GroupFile newsgroups;
+    for (int group = 0; group < group_count; ++group) {
+        groups[static_cast<size_t>(group)] = group;
+        active.lines.push_back(active_line(group));
+        newsgroups.lines.push_back(newsgroups_line(group));
+    }
+    scratch.write("kestro/active", active.text());
+    scratch.write("kestro/newsgroups", newsgroups.text());
+
+    std::mt19937 random(seed);
+    DropKillCounts counts;
+    long run_us = 0;  // how long the last full run took
+    const int kills = kills_per_round * stress_rounds();
+    for (int k = -1; k < kills; ++k) {
+        size_t victim = random() % groups.size();
+        std::string group = group_name(groups[victim]);
+        groups.erase(groups.begin() + static_cast<long>(victim));
+        Versions v = remove_line(active, newsgroups, victim);
+        // The first removal only times a full run, over which the kills
+        // are spread from then on.
+        if (k >= 0) {
+            long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
+            RunResult run = run_and_kill("dropgroup", {group}, scratch, delay_us);
+            ASSERT_NO_FATAL_FAILURE(check_after_kill(scratch, v, run, k, counts));
+        }
+        ASSERT_NO_FATAL_FAILURE(check_full_removal(scratch, group, v, run_us));
+    }
+    printf("dropgroup: %d kills over runs of about %ld us: %d before the first lock, "
+           "%d holding active.n, %d between the files, %d holding newsgroups.n, "
+           "%d after the last rename, %d finished first\n",
+           kills, run_us, counts.before_first_lock, counts.holding_active, counts.between_files,
+           counts.holding_newsgroups, counts.after_last_rename, counts.finished);
+    // Without kills inside the rewrites the test would prove nothing.
+    EXPECT_GT(counts.holding_active + counts.holding_newsgroups, 0);
+}
+
+// The arguments of one feedqueue run: articles of two feeds in a random
+// mix, and now and then one that no rule matches, all named after the run.
+std::vector<std::string> queue_arguments(int run, int count, std::mt19937& random)
+{
+    static const char* const groups[] = {"crash/north/", "crash/south/", "other/"};
+    std::vector<std::string> args;
+    for (int i = 0; i < count; ++i) {
+        unsigned pick = random() % 16;
+        args.push_back(groups[pick < 7 ? 0 : pick < 15 ? 1 : 2] + std::to_string(run) + "/" +
+                       std::to_string(i));
+    }
+    return args;
+}
+
+// The lines the first count arguments add to the feed's queue file.
+std::string queued_lines(const std::vector<std::string>& args, size_t count, const std::string& feed)
+{
+    std::string lines;
+    std::string prefix = "crash/" + feed + "/";
+    for (size_t i = 0; i < count; ++i) {
+        if (args[i].compare(0, prefix.size(), prefix) == 0)
+            lines += args[i] + "\n";
+    }
+    return lines;
+}
+
+const char* const feeds[] = {"north", "south"};
+
+// True for the articles that a rule matches.
+bool is_queued(const std::string& article)
+{
+    return article.compare(0, 6, "crash/") == 0;
+}
+
+std::string queue_path(const std::string& feed)
+{
+    return "kestro/suck/" + feed + "/outgoing";
+}
+
+// Checks that each queue file holds what it held before, followed by whole
+// lines that are the articles of the first arguments of the killed run, in
+// order, once each. Returns the number of lines the run added.
+size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std::string>& args,
+                               std::string (&queues)[2], int kill_number)
+{
+    size_t lines = 0;
+    std::string added[2];
+    for (int f = 0; f < 2; ++f) {
+        std::string text = scratch.exists(queue_path(feeds[f])) ? scratch.read(queue_path(feeds[f]))
+                                                                : "";
+        EXPECT_EQ(text.compare(0, queues[f].size(), queues[f]), 0)
+            << "kill " << kill_number << ": earlier lines of " << feeds[f] << " changed";
+        added[f] = text.substr(std::min(text.size(), queues[f].size()));
+        EXPECT_TRUE(added[f].empty() || added[f].back() == '\n')
+            << "kill " << kill_number << ": " << feeds[f] << " ends in a partial line";
+        lines += static_cast<size_t>(std::count(added[f].begin(), added[f].end(), '\n'));
+    }
+    // The run queues its arguments one after the other, so the articles
+    // queued are those of the first arguments, up to the one it was at.
+    size_t reached = 0;
+    for (size_t queued = 0; reached < args.size() && queued < lines; ++reached) {
+        if (is_queued(args[reached]))
+            ++queued;
+    }
+    for (int f = 0; f < 2; ++f) {
+        EXPECT_TRUE(added[f] == queued_lines(args, reached, feeds[f]))
+            << "kill " << kill_number << ": lines added to " << feeds[f]
+            << " are not the run's first articles in order";
+        queues[f] += added[f];
+    }
+    return lines;
+}
+
+// Each kill lands at a random moment of a run that queues thousands of
+// articles for two feeds. Afterwards the lines already there are untouched
+// and the lines added are whole, in the order of the arguments, each once.
+TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
+{
+    const int articles = 2500;
+    ScratchDir scratch;
+    scratch.write("kestro/newsfeeds", "north\tcrash.north.*\nsouth\tcrash.south.*\n");
+    scratch.make_dir("kestro/suck");
+    for (const char* feed : feeds)
+        scratch.make_dir("kestro/suck/" + std::string(feed));
+
+    std::mt19937 random(seed);
+    std::string queues[2];
+    std::vector<std::string> args = queue_arguments(0, articles, random);
+    Clock::time_point start = Clock::now();
+    RunResult full = run_program("feedqueue", args, {.cwd = scratch.path()});
+    long run_us = elapsed_us(start);
+    ASSERT_EQ(full.exit_status, 0) << full.err;
+    const size_t matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
+    ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1), matched);
+
+    const int kills = kills_per_round * stress_rounds();
+    int interrupted = 0;
+    for (int k = 0; k < kills; ++k) {
+        args = queue_arguments(k + 1, articles, random);
+        long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
+        RunResult run = run_and_kill("feedqueue", args, scratch, delay_us);
+        size_t lines = check_queues_after_kill(scratch, args, queues, k);
+        size_t run_matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
+        if (run.signal == SIGKILL && lines > 0 && lines < run_matched)
+            ++interrupted;
+        ASSERT_FALSE(testing::Test::HasFailure());
+    }
+    printf("feedqueue: %d kills over %ld us runs, %d in the middle of the articles\n", kills,
+           run_us, interrupted);
+    EXPECT_GT(interrupted, 0);
+}
+
+}  // namespace
