@@ -41,6 +41,24 @@ static std::string read_all(int fd)
     return contents;
 }
 
+// Our environment with the extra entries added, each replacing an entry
+// of the same name.
+static std::vector<std::string> child_environment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        std::string text = *entry;
+        std::string name = text.substr(0, text.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& added : extra)
+            replaced = replaced || added.compare(0, name.size(), name) == 0;
+        if (!replaced)
+            entries.push_back(text);
+    }
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return entries;
+}
+
 RunningProgram start_program(const std::string& name, const std::vector<std::string>& args,
                              const RunOptions& options)
 {
@@ -52,6 +70,11 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
     for (std::string& word : words)
         argv.push_back(word.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = child_environment(options.env);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     RunningProgram running;
     running.out_fd = options.stdout_path.empty() ? capture_file() : -1;
@@ -70,7 +93,7 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
         umask(options.umask);
-        execv(path.c_str(), argv.data());
+        execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     EXPECT_GT(running.pid, 0);

@@ -17,6 +17,8 @@ struct RunOptions {
     mode_t umask = 022;           // the mask the program inherits
     std::string stdout_path;      // when set, standard output goes to this file
     std::string argv0;            // when set, used instead of the program's path
+    std::vector<std::string> env; // "NAME=value" entries added to the child's
+                                  // environment, replacing those of the same name
 };
 
 struct RunningProgram {
