@@ -54,16 +54,8 @@ now() {
     echo "${EPOCHREALTIME/,/.}"
 }
 
-# Peak resident memory in KiB of a command: GNU time's %M, or the maximum
-# resident set size that BSD time -l reports (in KiB there too).
-peak_kib() {
-    local report
-    if report=$(/usr/bin/time -f 'peak %M' "$@" 2>&1 >/dev/null); then
-        echo "$report" | sed -n 's/^peak //p'
-    else
-        /usr/bin/time -l "$@" 2>&1 >/dev/null | awk '/maximum resident set size/ { print $1 }'
-    fi
-}
+# peak_kib COMMAND...: its peak resident memory in KiB.
+. bench/peak_kib.sh
 
 # active and newsgroups of the given number of groups in normal form, so
 # that dropgroup copies every kept line byte for byte, as grep -v does.

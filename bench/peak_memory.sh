@@ -21,17 +21,8 @@ trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
 mkdir -p "$scratch/kestro/suck"
 
-# Peak resident memory in KiB of a command run in the scratch folder: GNU
-# time's %M, or the maximum resident set size that BSD time -l reports.
-peak_kib() {
-    local report
-    if report=$(cd "$scratch" && /usr/bin/time -f 'peak %M' "$@" 2>&1 >/dev/null); then
-        echo "$report" | sed -n 's/^peak //p'
-    else
-        (cd "$scratch" && /usr/bin/time -l "$@" 2>&1 >/dev/null) |
-            awk '/maximum resident set size/ { print $1 }'
-    fi
-}
+# peak_kib COMMAND...: its peak resident memory in KiB.
+. bench/peak_kib.sh
 
 # active: names below a few hierarchies; newsfeeds: the feed "bench" with
 # ten patterns, and 200 rules hierN.* of feeds feedN with their queues.
@@ -66,10 +57,10 @@ loop='for p in "$@"; do
     { flock -x 9 && printf "%s\n" "$p" >&9; } 9>>"kestro/suck/feed${f#hier}/outgoing"
 done'
 
-fg=$(peak_kib "$bin/feedgroups" bench)
-ge=$(peak_kib env LC_ALL=C grep -E "$regex" kestro/active)
-fq=$(peak_kib "$bin/feedqueue" "${paths[@]}")
-sl=$(peak_kib bash -c "$loop" loop "${paths[@]}")
+fg=$(cd "$scratch" && peak_kib "$bin/feedgroups" bench)
+ge=$(cd "$scratch" && peak_kib env LC_ALL=C grep -E "$regex" kestro/active)
+fq=$(cd "$scratch" && peak_kib "$bin/feedqueue" "${paths[@]}")
+sl=$(cd "$scratch" && peak_kib bash -c "$loop" loop "${paths[@]}")
 printf '%-46s %10s\n' "peak resident memory" KiB
 printf '%-46s %10s\n' "feedgroups, $lines-line active, 10 patterns" "$fg"
 printf '%-46s %10s\n' "grep -E, the same lines" "$ge"

@@ -44,6 +44,7 @@ measure_lines() {
         dropgroup[$n]=$ours
         grepv[$n]=$theirs
     done < <(SIZES="$sizes" RUNS=$runs FORMAT=tsv bench/dropgroup_bench.sh "$build/test-bin/dropgroup")
+    printf '# best of %s runs\n' "$runs"
     printf '# lines\tfeedgroups_s\tgrep_E_s\tdropgroup_s\tgrep_v_mv_s\n'
     for n in $sizes; do
         report=$(LINES=$n RUNS=$runs bench/feedgroups_bench.sh "$build/test-bin/feedgroups")
@@ -71,6 +72,8 @@ measure_stars() {
 }
 
 plot() {
+    local best
+    best=$(sed -n 's/^# best of \([0-9]*\) runs$/\1/p' "$out/lines.tsv")
     gnuplot <<EOF
 set terminal pngcairo size 900,560 font ",11"
 set grid
@@ -78,7 +81,7 @@ set key top left
 set logscale xy
 
 set output "$out/lines.png"
-set title "Wall time against the size of active (best of $runs runs, Release build)"
+set title "Wall time against the size of active (best of ${best:-?} runs, Release build)"
 set xlabel "lines in active (and newsgroups, for dropgroup)"
 set ylabel "seconds (log scale)"
 set format x "%.0s%c"
