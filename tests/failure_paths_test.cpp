@@ -218,6 +218,12 @@ TEST(FailurePathsFeedqueue, EachFailureStopsTheRunAndKeepsWholeLines)
         // without malloc, so there it is the record of the second rule.
         {"no memory for a copy or the next record", "malloc@kestro/newsfeeds:3:ENOMEM", 1,
          report("feedqueue", ENOMEM), queue_before},
+        // Counted from the first article's open: its stream, then the
+        // second article's queue path and line buffer.
+        {"no memory for the queue path", "malloc@suck/a/outgoing:2:ENOMEM", 1,
+         report("feedqueue", ENOMEM), one},
+        {"no memory for the line buffer", "malloc@suck/a/outgoing:3:ENOMEM", 1,
+         report("feedqueue", ENOMEM), one},
     };
     for (const QueueCase& c : cases) {
         ScratchDir scratch;
