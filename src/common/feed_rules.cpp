@@ -4,6 +4,7 @@
 #include "paths.h"
 #include "startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +61,17 @@ static void report_no_memory()
     perror(program_name());
 }
 
+// Frees what a record got before one of its copies failed, keeping the
+// error of that copy for the report.
+static void free_unfinished(void* record, char* first_copy, char* second_copy)
+{
+    int saved_errno = errno;
+    free(first_copy);
+    free(second_copy);
+    free(record);
+    errno = saved_errno;
+}
+
 // Makes a rule record holding copies of the two strings, or nullptr.
 static FeedRule* new_feed_rule(const char* feed_name, const char* pattern)
 {
@@ -69,8 +81,10 @@ static FeedRule* new_feed_rule(const char* feed_name, const char* pattern)
     rule->next = nullptr;
     rule->feed_name = strdup(feed_name);
     rule->pattern = strdup(pattern);
-    if (rule->feed_name == nullptr || rule->pattern == nullptr)
+    if (rule->feed_name == nullptr || rule->pattern == nullptr) {
+        free_unfinished(rule, rule->feed_name, rule->pattern);
         return nullptr;
+    }
     return rule;
 }
 
@@ -82,8 +96,10 @@ static FeedPattern* new_feed_pattern(const char* pattern)
         return nullptr;
     record->next = nullptr;
     record->pattern = strdup(pattern);
-    if (record->pattern == nullptr)
+    if (record->pattern == nullptr) {
+        free_unfinished(record, nullptr, nullptr);
         return nullptr;
+    }
     return record;
 }
 
