@@ -214,9 +214,11 @@ TEST(FailurePathsFeedqueue, EachFailureStopsTheRunAndKeepsWholeLines)
          report(q, EIO), one + "comp/x/2\n"},
         {"no memory for a rule record", "malloc@kestro/newsfeeds:2:ENOMEM", 1,
          report("feedqueue", ENOMEM), queue_before},
-        // A copy of a string in the plain build; the sanitizers copy
-        // without malloc, so there it is the record of the second rule.
-        {"no memory for a copy or the next record", "malloc@kestro/newsfeeds:3:ENOMEM", 1,
+        // Counted from the opening of newsfeeds: the stream's buffer, then
+        // the first rule's record and its two copies.
+        {"no memory for the copy of a feed name", "malloc@kestro/newsfeeds:3:ENOMEM", 1,
+         report("feedqueue", ENOMEM), queue_before},
+        {"no memory for the copy of a pattern", "malloc@kestro/newsfeeds:4:ENOMEM", 1,
          report("feedqueue", ENOMEM), queue_before},
         // Counted from the first article's open: its stream, then the
         // second article's queue path and line buffer.
@@ -271,8 +273,8 @@ TEST(FailurePathsFeedgroups, EachFailureIsReportedAndEndsTheListing)
          report("kestro/active", EACCES), false},
         {"no memory for a pattern record", "malloc@kestro/newsfeeds:2:ENOMEM", false,
          report("feedgroups", ENOMEM), false},
-        {"no memory for a pattern copy or the next record", "malloc@kestro/newsfeeds:3:ENOMEM",
-         false, report("feedgroups", ENOMEM), false},
+        {"no memory for the copy of a pattern", "malloc@kestro/newsfeeds:3:ENOMEM", false,
+         report("feedgroups", ENOMEM), false},
         // The listing stops at the failed write: the bad last line is
         // never read.
         {"output fails during the listing", "write:1:EIO", true, report("feedgroups", EIO), true},
