@@ -21,7 +21,7 @@ struct FeedPattern {
 // standard error. A list of no rule is nullptr.
 std::optional<FeedRule*> load_feed_rules();
 
-// Loads the patterns of the rules whose feed name is feed_name, byte for
+// Loads the patterns of the rules whose feed name is wanted_feed, byte for
 // byte. Every line of the file is checked, whichever feed it names.
 // nullopt: the failure has been reported. A list of no pattern is nullptr.
-std::optional<FeedPattern*> load_feed_patterns(const char* feed_name);
+std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed);

@@ -30,7 +30,7 @@ static void switch_account()
     }
 }
 
-void common_startup(char* const argv[])
+void common_startup(const char* const argv[])
 {
     switch_account();
     umask(022);

@@ -54,7 +54,7 @@ static bool copy_without_group(const FilePair& pair, FILE* in, FILE* out, const 
             copied = false;
             break;
         }
-        if (result == LineCopy::written && ferror(out)) {
+        if (result == LineCopy::written && ferror(out) != 0) {
             perror(pair.replacement_path);
             copied = false;
             break;
