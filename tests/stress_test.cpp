@@ -1,0 +1,314 @@
+// Concurrency: dropgroup, feedgroups and feedqueue runs at the same time in
+// one configuration directory. Removals start at random moments, some of
+// them together; feedgroups lists a feed over and over until they are done;
+// feedqueue runs append to two shared queue files all the while.
+// KESTRO_STRESS_ROUNDS=N repeats the whole mix N times.
+#include "run_program.h"
+#include "scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const int group_count = 2000;           // active lines, some 70 KB
+const int removal_count = 8;           // dropgroup runs, one group each
+const int removals_at_once = 3;        // of them started together at first
+const long removal_window_us = 1000000;  // the others start within this
+const size_t listers_in_flight = 4;    // feedgroups runs at a time
+const size_t queuers_in_flight = 4;    // feedqueue runs at a time
+const int articles_per_queuer = 100;
+const char* const queue_feeds[] = {"feed.a", "feed.b"};
+
+// The number of rounds asked for in KESTRO_STRESS_ROUNDS, 1 by default.
+int stress_rounds()
+{
+    const char* value = getenv("KESTRO_STRESS_ROUNDS");
+    int rounds = value != nullptr ? atoi(value) : 1;
+    return rounds > 0 ? rounds : 1;
+}
+
+// Group names: every fourth is one the listed feed does not carry; of the
+// others the even ones are matched by both of its patterns.
+std::string group_name(int group)
+{
+    if (group % 4 == 0)
+        return "other.group" + std::to_string(group);
+    return std::string(group % 2 == 0 ? "stress.even." : "stress.odd.") + std::to_string(group);
+}
+
+// Lines in normal form, so that a rewrite keeps every other line as it is.
+std::string active_line(int group)
+{
+    return group_name(group) + " " + std::to_string(group * 31) + " " + std::to_string(group) +
+           " y\n";
+}
+
+std::string newsgroups_line(int group)
+{
+    return group_name(group) + "\tAbout group number " + std::to_string(group) + ".\n";
+}
+
+// How often feedgroups lists the line of a group: once for each of the
+// feed's patterns stress.* and stress.even.* that matches it.
+int times_listed(int group)
+{
+    std::string name = group_name(group);
+    return (name.rfind("stress.", 0) == 0) + (name.rfind("stress.even.", 0) == 0);
+}
+
+// The file text of the groups that are not in removed.
+std::string file_text(const std::set<int>& removed, std::string (*line)(int))
+{
+    std::string text;
+    for (int group = 0; group < group_count; ++group) {
+        if (removed.count(group) == 0)
+            text += line(group);
+    }
+    return text;
+}
+
+// What feedgroups lists from active without the removed groups.
+std::string expected_listing(const std::set<int>& removed)
+{
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> all;
+        for (int group = 0; group < group_count; ++group)
+            all.push_back(active_line(group));
+        return all;
+    }();
+    std::string text;
+    for (int group = 0; group < group_count; ++group) {
+        for (int i = removed.count(group) ? 0 : times_listed(group); i > 0; --i)
+            text += lines[static_cast<size_t>(group)];
+    }
+    return text;
+}
+
+// Checks that a listing is that of one complete version of active: the
+// original less the lines of some of the removed groups. Those whose line
+// is missing from the listing decide which version it must be. Returns how
+// many removals the version held, or -1 if it is none.
+int listed_version(const std::string& listing, const std::vector<int>& removals)
+{
+    std::string lines = "\n" + listing;
+    std::set<int> removed;
+    for (int group : removals) {
+        if (lines.find("\n" + active_line(group)) == std::string::npos)
+            removed.insert(group);
+    }
+    return listing == expected_listing(removed) ? static_cast<int>(removed.size()) : -1;
+}
+
+// The arguments of one feedqueue run: articles of the two feeds in a
+// random mix, now and then one that no rule matches.
+std::vector<std::string> queue_arguments(int run, std::mt19937& random)
+{
+    std::vector<std::string> args;
+    for (int i = 0; i < articles_per_queuer; ++i) {
+        unsigned pick = random() % 9;
+        std::string group = pick < 4 ? "queue/a/" : pick < 8 ? "queue/b/" : "no/rule/";
+        args.push_back(group + std::to_string(run) + "/" + std::to_string(i));
+    }
+    return args;
+}
+
+// Checks a queue file: whole lines only, each article queued for the feed
+// exactly once, and the articles of each run in the order of its
+// arguments. Returns the number of lines.
+size_t check_queue_file(const std::string& text, const std::string& feed,
+                        const std::vector<std::vector<std::string>>& runs)
+{
+    std::string prefix = std::string("queue/") + feed.back() + "/";
+    // The articles each run queued for this feed, in order.
+    std::vector<std::deque<std::string>> pending(runs.size());
+    for (size_t run = 0; run < runs.size(); ++run) {
+        for (const std::string& article : runs[run]) {
+            if (article.rfind(prefix, 0) == 0)
+                pending[run].push_back(article);
+        }
+    }
+    EXPECT_TRUE(text.empty() || text.back() == '\n') << feed << " ends in a partial line";
+    size_t lines = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line); ++lines) {
+        size_t run = 0;
+        // The run number is the part between the group and the article number.
+        bool named = line.rfind(prefix, 0) == 0 &&
+                     sscanf(line.c_str() + prefix.size(), "%zu/", &run) == 1 &&
+                     run < runs.size();
+        if (!named || pending[run].empty() || pending[run].front() != line) {
+            ADD_FAILURE() << feed << " line " << lines << " is not the next article of a run: "
+                          << line;
+            return lines;
+        }
+        pending[run].pop_front();
+    }
+    for (size_t run = 0; run < runs.size(); ++run)
+        EXPECT_TRUE(pending[run].empty()) << feed << ": articles of run " << run << " missing";
+    return lines;
+}
+
+// True while the process has not ended; it is not reaped.
+bool still_running(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == 0;
+}
+
+// Figures of the runs of a round, added up over the rounds.
+struct StressCounts {
+    int removals = 0;
+    int listings = 0;
+    int listings_mid_way = 0;  // of a version with some but not all removals
+    int queuers = 0;
+    size_t queued_lines = 0;
+    size_t most_at_once = 0;
+};
+
+// One round: the mixed runs, then the checks of every outcome and file.
+void stress_round(unsigned seed, StressCounts& counts)
+{
+    ScratchDir scratch;
+    scratch.write("kestro/active", file_text({}, active_line));
+    scratch.write("kestro/newsgroups", file_text({}, newsgroups_line));
+    scratch.write("kestro/newsfeeds",
+                  "lister\tstress.*\nlister\tstress.even.*\n"
+                  "feed.a\tqueue.a.*\nfeed.b\tqueue.b.*\n");
+    scratch.make_dir("kestro/suck");
+    for (const char* feed : queue_feeds)
+        scratch.make_dir("kestro/suck/" + std::string(feed));
+    const RunOptions in_scratch{.cwd = scratch.path()};
+
+    std::mt19937 random(seed);
+    std::vector<int> removals;  // distinct groups, listed and unlisted alike
+    std::vector<long> start_us;
+    for (int i = 0; static_cast<int>(removals.size()) < removal_count; ++i) {
+        int group = static_cast<int>(random() % group_count);
+        if (std::find(removals.begin(), removals.end(), group) != removals.end())
+            continue;
+        removals.push_back(group);
+        start_us.push_back(i < removals_at_once ? 0 : static_cast<long>(random() % removal_window_us));
+    }
+    std::sort(start_us.begin(), start_us.end());
+
+    std::vector<RunningProgram> droppers;
+    std::deque<RunningProgram> listers;
+    std::deque<RunningProgram> queuers;
+    std::vector<std::vector<std::string>> queued;  // the arguments of each feedqueue run
+    std::vector<RunResult> listings;
+    std::vector<RunResult> queue_runs;
+    Clock::time_point start = Clock::now();
+    auto elapsed_us = [&] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    };
+    auto removals_running = [&] {
+        return std::any_of(droppers.begin(), droppers.end(),
+                           [](const RunningProgram& p) { return still_running(p.pid); });
+    };
+    auto running_now = [&] {
+        auto alive = [](const RunningProgram& p) { return still_running(p.pid); };
+        return static_cast<size_t>(std::count_if(droppers.begin(), droppers.end(), alive) +
+                                   std::count_if(listers.begin(), listers.end(), alive) +
+                                   std::count_if(queuers.begin(), queuers.end(), alive));
+    };
+    while (droppers.size() < removals.size() || removals_running()) {
+        while (droppers.size() < removals.size() && start_us[droppers.size()] <= elapsed_us())
+            droppers.push_back(start_program(
+                "dropgroup", {group_name(removals[droppers.size()])}, in_scratch));
+        listers.push_back(start_program("feedgroups", {"lister"}, in_scratch));
+        queued.push_back(queue_arguments(static_cast<int>(queued.size()), random));
+        queuers.push_back(start_program("feedqueue", queued.back(), in_scratch));
+        counts.most_at_once = std::max(counts.most_at_once, running_now());
+        if (listers.size() >= listers_in_flight) {
+            listings.push_back(finish_program(listers.front()));
+            listers.pop_front();
+        }
+        if (queuers.size() >= queuers_in_flight) {
+            queue_runs.push_back(finish_program(queuers.front()));
+            queuers.pop_front();
+        }
+    }
+    for (RunningProgram& running : listers)
+        listings.push_back(finish_program(running));
+    for (RunningProgram& running : queuers)
+        queue_runs.push_back(finish_program(running));
+
+    for (RunningProgram& running : droppers) {
+        RunResult run = finish_program(running);
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+    std::set<int> removed(removals.begin(), removals.end());
+    EXPECT_TRUE(scratch.read("kestro/active") == file_text(removed, active_line))
+        << "active does not hold exactly the groups not removed";
+    EXPECT_TRUE(scratch.read("kestro/newsgroups") == file_text(removed, newsgroups_line))
+        << "newsgroups does not hold exactly the groups not removed";
+    EXPECT_FALSE(scratch.exists("kestro/active.n"));
+    EXPECT_FALSE(scratch.exists("kestro/newsgroups.n"));
+
+    int listed_removals = static_cast<int>(
+        std::count_if(removals.begin(), removals.end(), [](int g) { return times_listed(g) > 0; }));
+    for (size_t i = 0; i < listings.size(); ++i) {
+        const RunResult& run = listings[i];
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        int version = listed_version(run.out, removals);
+        EXPECT_GE(version, 0) << "listing " << i << " is that of no complete version of active";
+        if (version > 0 && version < listed_removals)
+            ++counts.listings_mid_way;
+    }
+    for (const RunResult& run : queue_runs) {
+        EXPECT_EQ(run.exit_status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+    }
+    size_t expected_lines = 0;
+    for (const std::vector<std::string>& args : queued)
+        expected_lines += static_cast<size_t>(std::count_if(
+            args.begin(), args.end(), [](const std::string& a) { return a.rfind("queue/", 0) == 0; }));
+    size_t lines = 0;
+    for (const char* feed : queue_feeds)
+        lines += check_queue_file(scratch.read("kestro/suck/" + std::string(feed) + "/outgoing"),
+                                  feed, queued);
+    EXPECT_EQ(lines, expected_lines);
+
+    counts.removals += removal_count;
+    counts.listings += static_cast<int>(listings.size());
+    counts.queuers += static_cast<int>(queued.size());
+    counts.queued_lines += lines;
+}
+
+// No removal is lost, every listing is that of one whole version of
+// active, and every article is queued once, as a whole line, in the order
+// of its run's arguments.
+TEST(Concurrency, MixedRunsLoseNothingAndSeeWholeFiles)
+{
+    const int rounds = stress_rounds();
+    StressCounts counts;
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_NO_FATAL_FAILURE(stress_round(20261210u + static_cast<unsigned>(round), counts));
+        ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+    }
+    printf("%d rounds: %d removals, %d listings (%d of a version part-way through the removals), "
+           "%d feedqueue runs queueing %zu lines, up to %zu runs at once\n",
+           rounds, counts.removals, counts.listings, counts.listings_mid_way, counts.queuers,
+           counts.queued_lines, counts.most_at_once);
+}
+
+}  // namespace
