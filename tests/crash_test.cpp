@@ -69,7 +69,7 @@ std::string group_name(int group)
 // every kept line comes out byte for byte as it went in.
 std::string active_line(int group)
 {
-    return group_name(group) + " " + std::to_string(group * 7919 % 100003) + " " +
+    return group_name(group) + " " + std::to_string(group % 1000 * 7919) + " " +
            std::to_string(group) + " " + "ymn"[group % 3] + "\n";
 }
 
@@ -184,7 +184,9 @@ Versions remove_line(GroupFile& active, GroupFile& newsgroups, size_t victim)
 // removal run again ends with the right result.
 TEST(CrashConsistency, KilledDropgroupLeavesEachFileOldOrNew)
 {
-    const int group_count = sanitized_build ? 4000 : 10000;
+    const int kills = kills_per_round * stress_rounds();
+    // Each kill removes a group for good, so long runs need more of them.
+    const int group_count = std::max(sanitized_build ? 4000 : 10000, 2 * kills);
     ScratchDir scratch;
     std::vector<int> groups(group_count);
     GroupFile active;
@@ -200,7 +202,6 @@ TEST(CrashConsistency, KilledDropgroupLeavesEachFileOldOrNew)
     std::mt19937 random(seed);
     DropKillCounts counts;
     long run_us = 0;  // how long the last full run took
-    const int kills = kills_per_round * stress_rounds();
     for (int k = -1; k < kills; ++k) {
         size_t victim = random() % groups.size();
         std::string group = group_name(groups[victim]);
@@ -310,29 +311,37 @@ TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
         scratch.make_dir("kestro/suck/" + std::string(feed));
 
     std::mt19937 random(seed);
-    std::string queues[2];
-    std::vector<std::string> args = queue_arguments(0, articles, random);
-    Clock::time_point start = Clock::now();
-    RunResult full = run_program("feedqueue", args, {.cwd = scratch.path()});
-    long run_us = elapsed_us(start);
-    ASSERT_EQ(full.exit_status, 0) << full.err;
-    const size_t matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
-    ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1), matched);
-
-    const int kills = kills_per_round * stress_rounds();
+    const int rounds = stress_rounds();
+    int run_number = 0;
+    long run_us = 0;
     int interrupted = 0;
-    for (int k = 0; k < kills; ++k) {
-        args = queue_arguments(k + 1, articles, random);
-        long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
-        RunResult run = run_and_kill("feedqueue", args, scratch, delay_us);
-        size_t lines = check_queues_after_kill(scratch, args, queues, k);
-        size_t run_matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
-        if (run.signal == SIGKILL && lines > 0 && lines < run_matched)
-            ++interrupted;
-        ASSERT_FALSE(testing::Test::HasFailure());
+    for (int round = 0; round < rounds; ++round) {
+        // Each round begins with empty queues and a full run, which gives
+        // the span over which its kills are spread.
+        std::string queues[2];
+        for (const char* feed : feeds)
+            unlink(scratch.at(queue_path(feed)).c_str());
+        std::vector<std::string> args = queue_arguments(run_number++, articles, random);
+        Clock::time_point start = Clock::now();
+        RunResult full = run_program("feedqueue", args, {.cwd = scratch.path()});
+        run_us = elapsed_us(start);
+        ASSERT_EQ(full.exit_status, 0) << full.err;
+        size_t matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
+        ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1), matched);
+
+        for (int k = 0; k < kills_per_round; ++k) {
+            args = queue_arguments(run_number++, articles, random);
+            long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
+            RunResult run = run_and_kill("feedqueue", args, scratch, delay_us);
+            size_t lines = check_queues_after_kill(scratch, args, queues, k);
+            matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
+            if (run.signal == SIGKILL && lines > 0 && lines < matched)
+                ++interrupted;
+            ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+        }
     }
-    printf("feedqueue: %d kills over %ld us runs, %d in the middle of the articles\n", kills,
-           run_us, interrupted);
+    printf("feedqueue: %d kills over runs of about %ld us, %d in the middle of the articles\n",
+           kills_per_round * rounds, run_us, interrupted);
     EXPECT_GT(interrupted, 0);
 }
 
