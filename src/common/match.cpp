@@ -57,28 +57,39 @@ static const Byte* match_element(const Byte* p, Byte b, bool dot_matches_slash)
     return *p == b ? p + 1 : nullptr;
 }
 
-// The first position from n on where the pattern after a star can start
-// to match: when its first byte stands for one byte value, the rest of the
-// name is searched for that value; end when it does not occur.
-static const Byte* next_start(const Byte* p, const Byte* n, const Byte* end, bool dot_matches_slash)
+// The byte value that the name must hold where the pattern after a star
+// starts to match, when its first element stands for a single value; -1
+// when it is "?" or a set.
+static int first_byte(const Byte* p, bool dot_matches_slash)
 {
-    Byte first = *p;
-    if (first == '?' || first == '[')
-        return n;
-    if (first == '.' && dot_matches_slash)
-        first = '/';
-    const void* found = memchr(n, first, static_cast<size_t>(end - n));
-    return found != nullptr ? static_cast<const Byte*>(found) : end;
+    if (*p == '?' || *p == '[')
+        return -1;
+    if (*p == '.' && dot_matches_slash)
+        return '/';
+    return *p;
+}
+
+// The first position from n on that holds the wanted byte (any position
+// when there is none); end when no such byte follows.
+static const Byte* next_start(int wanted, const Byte* n, const Byte* end)
+{
+    if (wanted >= 0) {
+        while (n < end && *n != wanted)
+            ++n;
+    }
+    return n;
 }
 
 // Every element but "*" takes exactly one byte, so when the rest of the
 // pattern fails after a star, only the last star met needs to take one byte
 // more: earlier stars could not do better. The cost is thus at most the
-// pattern length times the name length, with no recursion.
+// pattern length times the name length, with no recursion. A star skips
+// the positions where the rest cannot even start to match.
 static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matches_slash)
 {
     const Byte* after_star = nullptr;  // the pattern after the last star met
     const Byte* star_end = nullptr;    // where that star's run ends so far
+    int wanted = -1;                   // the first byte that the rest needs
     for (;;) {
         if (*p == '*') {
             while (*++p == '*') {
@@ -86,7 +97,8 @@ static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matche
             if (*p == '\0')
                 return true;  // a final star takes the whole rest
             after_star = p;
-            star_end = n = next_start(p, n, end, dot_matches_slash);
+            wanted = first_byte(p, dot_matches_slash);
+            star_end = n = next_start(wanted, n, end);
             continue;
         }
         if (n < end) {
@@ -101,7 +113,7 @@ static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matche
         if (after_star == nullptr || star_end == end)
             return false;
         p = after_star;
-        n = star_end = next_start(p, star_end + 1, end, dot_matches_slash);
+        n = star_end = next_start(wanted, star_end + 1, end);
     }
 }
 
