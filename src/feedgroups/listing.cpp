@@ -16,31 +16,11 @@ static bool write_line(const ActiveLine& line)
            fputs(line.rest, stdout) != EOF;
 }
 
-// True when the pattern matches the whole name. The bytes in front of the
-// pattern's first wildcard stand for themselves, one name byte each, so
-// they are compared here first: that turns most names away at once, and
-// the matcher is left only what follows them. A lone "*" after them, the
-// common form "comp.*", takes any rest of the name without the matcher.
-static bool pattern_matches(const char* pattern, const char* name)
-{
-    for (;; ++pattern, ++name) {
-        char c = *pattern;
-        if (c == '*' && pattern[1] == '\0')
-            return true;
-        if (c == '*' || c == '?' || c == '[')
-            return match_group_name(pattern, name);
-        if (c != *name)
-            return false;
-        if (c == '\0')
-            return true;
-    }
-}
-
 // Writes the line once for every pattern that matches its name.
 static bool write_selected(const ActiveLine& line, const FeedPattern* patterns)
 {
     for (const FeedPattern* p = patterns; p != nullptr; p = p->next) {
-        if (pattern_matches(p->pattern, line.name) && !write_line(line))
+        if (match_group_name(p->pattern, line.name) && !write_line(line))
             return false;
     }
     return true;
