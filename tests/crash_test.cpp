@@ -239,24 +239,34 @@ std::vector<std::string> queue_arguments(int run, int count, std::mt19937& rando
     return args;
 }
 
-// The lines the first count arguments add to the feed's queue file.
-std::string queued_lines(const std::vector<std::string>& args, size_t count, const std::string& feed)
-{
-    std::string lines;
-    std::string prefix = "crash/" + feed + "/";
-    for (size_t i = 0; i < count; ++i) {
-        if (args[i].compare(0, prefix.size(), prefix) == 0)
-            lines += args[i] + "\n";
-    }
-    return lines;
-}
-
 const char* const feeds[] = {"north", "south"};
+
+// The index of the feed an article is queued for, or -1 if no rule
+// matches it.
+int feed_of(const std::string& article)
+{
+    for (int f = 0; f < 2; ++f) {
+        if (article.starts_with("crash/" + std::string(feeds[f]) + "/"))
+            return f;
+    }
+    return -1;
+}
 
 // True for the articles that a rule matches.
 bool is_queued(const std::string& article)
 {
-    return article.compare(0, 6, "crash/") == 0;
+    return feed_of(article) >= 0;
+}
+
+// The lines the first count arguments add to the queue file of feed f.
+std::string queued_lines(const std::vector<std::string>& args, size_t count, int f)
+{
+    std::string lines;
+    for (size_t i = 0; i < count; ++i) {
+        if (feed_of(args[i]) == f)
+            lines += args[i] + "\n";
+    }
+    return lines;
 }
 
 std::string queue_path(const std::string& feed)
@@ -264,22 +274,82 @@ std::string queue_path(const std::string& feed)
     return "kestro/suck/" + feed + "/outgoing";
 }
 
-// Checks that each queue file holds what it held before, followed by whole
-// lines that are the articles of the first arguments of the killed run, in
-// order, once each. Returns the number of lines the run added.
+// Sets up a scratch folder with the two feeds and their directories.
+void set_up_feeds(const ScratchDir& scratch)
+{
+    scratch.write("kestro/newsfeeds", "north\tcrash.north.*\nsouth\tcrash.south.*\n");
+    scratch.make_dir("kestro/suck");
+    for (const char* feed : feeds)
+        scratch.make_dir("kestro/suck/" + std::string(feed));
+}
+
+// A kill can stop a write between two pages of the file, so a killed run
+// may leave the start of its line without the line feed. The next run cuts
+// that piece off before it adds its own line, which would else continue
+// the piece.
+TEST(CrashConsistency, NextRunCutsOffAPieceOfALine)
+{
+    const std::string whole = "crash/north/0/1\ncrash/north/0/2\n";
+    const struct {
+        const char* what;
+        std::string before;
+        std::string kept;
+    } cases[] = {
+        {"a piece after whole lines", whole + "crash/no", whole},
+        {"a piece alone", "crash/north/0/", ""},
+        {"a long piece", whole + "crash/north/0/" + std::string(1500, 'x'), whole},
+        {"whole lines only", whole, whole},
+        {"empty file", "", ""},
+    };
+    for (const auto& c : cases) {
+        ScratchDir scratch;
+        set_up_feeds(scratch);
+        scratch.write(queue_path("north"), c.before);
+        RunResult run = run_program("feedqueue", {"crash/north/9/9"}, {.cwd = scratch.path()});
+        EXPECT_EQ(run.exit_status, 0) << c.what;
+        EXPECT_EQ(run.err, "") << c.what;
+        EXPECT_EQ(scratch.read(queue_path("north")), c.kept + "crash/north/9/9\n") << c.what;
+    }
+}
+
+// What the queue files are known to hold: whole lines, and after them the
+// piece of a line that a kill may have left.
+struct QueueState {
+    std::string lines[2];
+    std::string piece[2];
+};
+
+// The first argument from index on that a rule matches, or "" if none.
+std::string next_article(const std::vector<std::string>& args, size_t index)
+{
+    for (; index < args.size(); ++index) {
+        if (is_queued(args[index]))
+            return args[index];
+    }
+    return "";
+}
+
+// Checks each queue file after a kill: the lines it held are untouched; a
+// piece of a line left by an earlier kill is cut off before a new line is
+// added; the new lines are whole and are the articles of the killed run's
+// first arguments, in order, once each; and after them comes at most the
+// start of the line the run was writing. Returns the number of lines the
+// run added; counts the pieces it left.
 size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std::string>& args,
-                               std::string (&queues)[2], int kill_number)
+                               QueueState& state, int kill_number, int& pieces)
 {
     size_t lines = 0;
     std::string added[2];
+    std::string tail[2];
     for (int f = 0; f < 2; ++f) {
-        std::string text = scratch.exists(queue_path(feeds[f])) ? scratch.read(queue_path(feeds[f]))
-                                                                : "";
-        EXPECT_EQ(text.compare(0, queues[f].size(), queues[f]), 0)
+        std::string path = queue_path(feeds[f]);
+        std::string text = scratch.exists(path) ? scratch.read(path) : "";
+        const std::string& known = state.lines[f];
+        EXPECT_EQ(text.compare(0, known.size(), known), 0)
             << "kill " << kill_number << ": earlier lines of " << feeds[f] << " changed";
-        added[f] = text.substr(std::min(text.size(), queues[f].size()));
-        EXPECT_TRUE(added[f].empty() || added[f].back() == '\n')
-            << "kill " << kill_number << ": " << feeds[f] << " ends in a partial line";
+        std::string rest = text.substr(std::min(text.size(), known.size()));
+        added[f] = rest.substr(0, rest.rfind('\n') + 1);  // all of it up to the last line feed
+        tail[f] = rest.substr(added[f].size());
         lines += static_cast<size_t>(std::count(added[f].begin(), added[f].end(), '\n'));
     }
     // The run queues its arguments one after the other, so the articles
@@ -289,36 +359,44 @@ size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std:
         if (is_queued(args[reached]))
             ++queued;
     }
+    const std::string next = next_article(args, reached);
     for (int f = 0; f < 2; ++f) {
-        EXPECT_TRUE(added[f] == queued_lines(args, reached, feeds[f]))
+        EXPECT_TRUE(added[f] == queued_lines(args, reached, f))
             << "kill " << kill_number << ": lines added to " << feeds[f]
             << " are not the run's first articles in order";
-        queues[f] += added[f];
+        bool earlier_piece = added[f].empty() && tail[f] == state.piece[f];
+        bool new_piece = feed_of(next) == f && tail[f].size() <= next.size() &&
+                         next.starts_with(tail[f]);
+        EXPECT_TRUE(tail[f].empty() || earlier_piece || new_piece)
+            << "kill " << kill_number << ": " << feeds[f] << " ends in a stray piece: " << tail[f];
+        pieces += !tail[f].empty() && !earlier_piece;
+        state.lines[f] += added[f];
+        state.piece[f] = tail[f];
     }
     return lines;
 }
 
 // Each kill lands at a random moment of a run that queues thousands of
-// articles for two feeds. Afterwards the lines already there are untouched
-// and the lines added are whole, in the order of the arguments, each once.
+// articles for two feeds. Afterwards the lines already there are untouched,
+// the lines added are whole, in the order of the arguments, each once, and
+// a piece of the line being written when the kill came is at most at the
+// end, where the next run that writes there cuts it off.
 TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
 {
     const int articles = sanitized_build ? 800 : 2500;
     ScratchDir scratch;
-    scratch.write("kestro/newsfeeds", "north\tcrash.north.*\nsouth\tcrash.south.*\n");
-    scratch.make_dir("kestro/suck");
-    for (const char* feed : feeds)
-        scratch.make_dir("kestro/suck/" + std::string(feed));
+    set_up_feeds(scratch);
 
     std::mt19937 random(seed);
     const int rounds = stress_rounds();
     int run_number = 0;
     long run_us = 0;
     int interrupted = 0;
+    int pieces = 0;  // kills that left a piece of a line
     for (int round = 0; round < rounds; ++round) {
         // Each round begins with empty queues and a full run, which gives
         // the span over which its kills are spread.
-        std::string queues[2];
+        QueueState queues;
         for (const char* feed : feeds)
             unlink(scratch.at(queue_path(feed)).c_str());
         std::vector<std::string> args = queue_arguments(run_number++, articles, random);
@@ -327,21 +405,22 @@ TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
         run_us = elapsed_us(start);
         ASSERT_EQ(full.exit_status, 0) << full.err;
         size_t matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
-        ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1), matched);
+        ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1, pieces), matched);
 
         for (int k = 0; k < kills_per_round; ++k) {
             args = queue_arguments(run_number++, articles, random);
             long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
             RunResult run = run_and_kill("feedqueue", args, scratch, delay_us);
-            size_t lines = check_queues_after_kill(scratch, args, queues, k);
+            size_t lines = check_queues_after_kill(scratch, args, queues, k, pieces);
             matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
             if (run.signal == SIGKILL && lines > 0 && lines < matched)
                 ++interrupted;
             ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
         }
     }
-    printf("feedqueue: %d kills over runs of about %ld us, %d in the middle of the articles\n",
-           kills_per_round * rounds, run_us, interrupted);
+    printf("feedqueue: %d kills over runs of about %ld us, %d in the middle of the articles, "
+           "%d leaving a piece of a line\n",
+           kills_per_round * rounds, run_us, interrupted, pieces);
     EXPECT_GT(interrupted, 0);
 }
 

@@ -22,10 +22,11 @@ static void close_keeping_errno(int fd)
 
 // Opens the queue file for appending, creating it 0644 when missing, and
 // waits without limit for an exclusive lock on it. Returns the descriptor,
-// or -1 with errno set.
+// or -1 with errno set. The descriptor also reads, for the end of the file
+// that cut_unfinished_line looks at.
 static int open_locked(const char* path)
 {
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int fd = open(path, O_RDWR | O_APPEND | O_CREAT, 0644);
     if (fd < 0)
         return -1;
     int locked;
@@ -43,6 +44,45 @@ static off_t file_size(int fd)
 {
     struct stat st;
     return fstat(fd, &st) == 0 ? st.st_size : -1;
+}
+
+// The offset just after the last line feed before end, 0 when there is
+// none, or -1 with errno set when the file cannot be read.
+static off_t end_of_last_line(int fd, off_t end)
+{
+    char chunk[512];
+    const off_t chunk_size = sizeof chunk;
+    while (end > 0) {
+        off_t start = end > chunk_size ? end - chunk_size : 0;
+        ssize_t got = pread(fd, chunk, static_cast<size_t>(end - start), start);
+        if (got != end - start) {
+            if (got >= 0)
+                errno = EIO;  // the file is shorter than it was a moment ago
+            return -1;
+        }
+        for (ssize_t i = got; i > 0; --i) {
+            if (chunk[i - 1] == '\n')
+                return start + i;
+        }
+        end = start;
+    }
+    return 0;
+}
+
+// A run that was killed while it wrote its line may have left the start of
+// the line without its line feed: the system can stop a write between two
+// pages of the file. Cuts such a piece off, so that this run's line does
+// not continue it; size becomes the size after the cut. Returns false with
+// errno set.
+static bool cut_unfinished_line(int fd, off_t& size)
+{
+    off_t end = end_of_last_line(fd, size);
+    if (end < 0)
+        return false;
+    if (end != size && ftruncate(fd, end) != 0)
+        return false;
+    size = end;
+    return true;
 }
 
 // The stream buffer for a line: room for the whole line and its line feed,
@@ -111,7 +151,8 @@ static bool append_locked(const char* path, const char* line, char* buffer, size
         return false;
     }
     off_t size_before = file_size(fd);
-    FILE* stream = size_before < 0 ? nullptr : open_line_stream(fd, buffer, size);
+    bool ready = size_before >= 0 && cut_unfinished_line(fd, size_before);
+    FILE* stream = ready ? open_line_stream(fd, buffer, size) : nullptr;
     if (stream == nullptr) {
         perror(path);
         close(fd);
