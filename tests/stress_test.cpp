@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -182,10 +181,11 @@ struct StressCounts {
     size_t most_at_once = 0;
 };
 
-// One round: the mixed runs, then the checks of every outcome and file.
-void stress_round(unsigned seed, StressCounts& counts)
+// The configuration directory of a round: active and newsgroups in full,
+// the listed feed's two rules and the rules and directories of the two
+// queue feeds.
+void set_up_round(const ScratchDir& scratch)
 {
-    ScratchDir scratch;
     scratch.write("kestro/active", file_text({}, active_line));
     scratch.write("kestro/newsgroups", file_text({}, newsgroups_line));
     scratch.write("kestro/newsfeeds",
@@ -194,104 +194,163 @@ void stress_round(unsigned seed, StressCounts& counts)
     scratch.make_dir("kestro/suck");
     for (const char* feed : queue_feeds)
         scratch.make_dir("kestro/suck/" + std::string(feed));
-    const RunOptions in_scratch{.cwd = scratch.path()};
+}
 
-    std::mt19937 random(seed);
-    std::vector<int> removals;  // distinct groups, listed and unlisted alike
-    std::vector<long> start_us;
-    for (int i = 0; static_cast<int>(removals.size()) < removal_count; ++i) {
+// The removals of a round: distinct groups, listed and unlisted alike, and
+// when each starts, in microseconds from the start of the round.
+struct Removal {
+    int group;
+    long start_us;
+};
+
+std::vector<Removal> plan_removals(std::mt19937& random)
+{
+    std::vector<Removal> removals;
+    while (static_cast<int>(removals.size()) < removal_count) {
         int group = static_cast<int>(random() % group_count);
-        if (std::find(removals.begin(), removals.end(), group) != removals.end())
+        if (std::any_of(removals.begin(), removals.end(),
+                        [group](const Removal& r) { return r.group == group; }))
             continue;
-        removals.push_back(group);
-        start_us.push_back(i < removals_at_once ? 0 : static_cast<long>(random() % removal_window_us));
+        bool at_once = static_cast<int>(removals.size()) < removals_at_once;
+        removals.push_back({group, at_once ? 0 : static_cast<long>(random() % removal_window_us)});
     }
-    std::sort(start_us.begin(), start_us.end());
+    std::sort(removals.begin(), removals.end(),
+              [](const Removal& a, const Removal& b) { return a.start_us < b.start_us; });
+    return removals;
+}
 
+// The runs of a round and what they did.
+struct Mix {
     std::vector<RunningProgram> droppers;
     std::deque<RunningProgram> listers;
     std::deque<RunningProgram> queuers;
     std::vector<std::vector<std::string>> queued;  // the arguments of each feedqueue run
     std::vector<RunResult> listings;
     std::vector<RunResult> queue_runs;
+};
+
+// The number of the mix's runs that have not ended.
+size_t running_now(const Mix& mix)
+{
+    auto alive = [](const RunningProgram& p) { return still_running(p.pid); };
+    return static_cast<size_t>(std::count_if(mix.droppers.begin(), mix.droppers.end(), alive) +
+                               std::count_if(mix.listers.begin(), mix.listers.end(), alive) +
+                               std::count_if(mix.queuers.begin(), mix.queuers.end(), alive));
+}
+
+// Starts the removals as they come due and keeps listings and queueing
+// runs going, a few of each at a time, until every removal has ended; then
+// collects the listings and queueing runs.
+void run_mix(const std::string& folder, const std::vector<Removal>& removals,
+             std::mt19937& random, Mix& mix, StressCounts& counts)
+{
+    const RunOptions in_folder{.cwd = folder};
     Clock::time_point start = Clock::now();
-    auto elapsed_us = [&] {
-        return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    auto due = [&](const Removal& removal) {
+        return Clock::now() - start >= std::chrono::microseconds(removal.start_us);
     };
     auto removals_running = [&] {
-        return std::any_of(droppers.begin(), droppers.end(),
+        return std::any_of(mix.droppers.begin(), mix.droppers.end(),
                            [](const RunningProgram& p) { return still_running(p.pid); });
     };
-    auto running_now = [&] {
-        auto alive = [](const RunningProgram& p) { return still_running(p.pid); };
-        return static_cast<size_t>(std::count_if(droppers.begin(), droppers.end(), alive) +
-                                   std::count_if(listers.begin(), listers.end(), alive) +
-                                   std::count_if(queuers.begin(), queuers.end(), alive));
-    };
-    while (droppers.size() < removals.size() || removals_running()) {
-        while (droppers.size() < removals.size() && start_us[droppers.size()] <= elapsed_us())
-            droppers.push_back(start_program(
-                "dropgroup", {group_name(removals[droppers.size()])}, in_scratch));
-        listers.push_back(start_program("feedgroups", {"lister"}, in_scratch));
-        queued.push_back(queue_arguments(static_cast<int>(queued.size()), random));
-        queuers.push_back(start_program("feedqueue", queued.back(), in_scratch));
-        counts.most_at_once = std::max(counts.most_at_once, running_now());
-        if (listers.size() >= listers_in_flight) {
-            listings.push_back(finish_program(listers.front()));
-            listers.pop_front();
+    while (mix.droppers.size() < removals.size() || removals_running()) {
+        while (mix.droppers.size() < removals.size() && due(removals[mix.droppers.size()])) {
+            std::string group = group_name(removals[mix.droppers.size()].group);
+            mix.droppers.push_back(start_program("dropgroup", {group}, in_folder));
         }
-        if (queuers.size() >= queuers_in_flight) {
-            queue_runs.push_back(finish_program(queuers.front()));
-            queuers.pop_front();
+        mix.listers.push_back(start_program("feedgroups", {"lister"}, in_folder));
+        mix.queued.push_back(queue_arguments(static_cast<int>(mix.queued.size()), random));
+        mix.queuers.push_back(start_program("feedqueue", mix.queued.back(), in_folder));
+        counts.most_at_once = std::max(counts.most_at_once, running_now(mix));
+        if (mix.listers.size() >= listers_in_flight) {
+            mix.listings.push_back(finish_program(mix.listers.front()));
+            mix.listers.pop_front();
+        }
+        if (mix.queuers.size() >= queuers_in_flight) {
+            mix.queue_runs.push_back(finish_program(mix.queuers.front()));
+            mix.queuers.pop_front();
         }
     }
-    for (RunningProgram& running : listers)
-        listings.push_back(finish_program(running));
-    for (RunningProgram& running : queuers)
-        queue_runs.push_back(finish_program(running));
+    for (RunningProgram& running : mix.listers)
+        mix.listings.push_back(finish_program(running));
+    for (RunningProgram& running : mix.queuers)
+        mix.queue_runs.push_back(finish_program(running));
+}
 
-    for (RunningProgram& running : droppers) {
+// Every removal ended well, and active and newsgroups hold exactly the
+// groups not removed.
+void check_removals(const ScratchDir& scratch, const std::vector<Removal>& removals, Mix& mix)
+{
+    for (RunningProgram& running : mix.droppers) {
         RunResult run = finish_program(running);
         EXPECT_EQ(run.exit_status, 0) << run.err;
         EXPECT_EQ(run.err, "");
     }
-    std::set<int> removed(removals.begin(), removals.end());
+    std::set<int> removed;
+    for (const Removal& removal : removals)
+        removed.insert(removal.group);
     EXPECT_TRUE(scratch.read("kestro/active") == file_text(removed, active_line))
         << "active does not hold exactly the groups not removed";
     EXPECT_TRUE(scratch.read("kestro/newsgroups") == file_text(removed, newsgroups_line))
         << "newsgroups does not hold exactly the groups not removed";
     EXPECT_FALSE(scratch.exists("kestro/active.n"));
     EXPECT_FALSE(scratch.exists("kestro/newsgroups.n"));
+}
 
-    int listed_removals = static_cast<int>(
-        std::count_if(removals.begin(), removals.end(), [](int g) { return times_listed(g) > 0; }));
-    for (size_t i = 0; i < listings.size(); ++i) {
-        const RunResult& run = listings[i];
+// Every listing ended well and is that of one complete version of active.
+void check_listings(const std::vector<Removal>& removals, const Mix& mix, StressCounts& counts)
+{
+    std::vector<int> groups;
+    for (const Removal& removal : removals)
+        groups.push_back(removal.group);
+    int listed = static_cast<int>(
+        std::count_if(groups.begin(), groups.end(), [](int g) { return times_listed(g) > 0; }));
+    for (size_t i = 0; i < mix.listings.size(); ++i) {
+        const RunResult& run = mix.listings[i];
         EXPECT_EQ(run.exit_status, 0) << run.err;
         EXPECT_EQ(run.err, "");
-        int version = listed_version(run.out, removals);
+        int version = listed_version(run.out, groups);
         EXPECT_GE(version, 0) << "listing " << i << " is that of no complete version of active";
-        if (version > 0 && version < listed_removals)
-            ++counts.listings_mid_way;
+        counts.listings_mid_way += version > 0 && version < listed;
     }
-    for (const RunResult& run : queue_runs) {
+}
+
+// Every queueing run ended well, and the queue files hold each of their
+// articles once, whole and in order, and nothing else.
+size_t check_queues(const ScratchDir& scratch, const Mix& mix)
+{
+    for (const RunResult& run : mix.queue_runs) {
         EXPECT_EQ(run.exit_status, 0) << run.err;
         EXPECT_EQ(run.err, "");
     }
-    size_t expected_lines = 0;
-    for (const std::vector<std::string>& args : queued)
-        expected_lines += static_cast<size_t>(std::count_if(
-            args.begin(), args.end(), [](const std::string& a) { return a.rfind("queue/", 0) == 0; }));
+    size_t expected = 0;
+    auto is_queued = [](const std::string& article) { return article.starts_with("queue/"); };
+    for (const std::vector<std::string>& args : mix.queued)
+        expected += static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
     size_t lines = 0;
-    for (const char* feed : queue_feeds)
-        lines += check_queue_file(scratch.read("kestro/suck/" + std::string(feed) + "/outgoing"),
-                                  feed, queued);
-    EXPECT_EQ(lines, expected_lines);
+    for (const char* feed : queue_feeds) {
+        std::string text = scratch.read("kestro/suck/" + std::string(feed) + "/outgoing");
+        lines += check_queue_file(text, feed, mix.queued);
+    }
+    EXPECT_EQ(lines, expected);
+    return lines;
+}
 
+// One round: the mixed runs, then the checks of every outcome and file.
+void stress_round(unsigned seed, StressCounts& counts)
+{
+    ScratchDir scratch;
+    set_up_round(scratch);
+    std::mt19937 random(seed);
+    std::vector<Removal> removals = plan_removals(random);
+    Mix mix;
+    run_mix(scratch.path(), removals, random, mix, counts);
+    check_removals(scratch, removals, mix);
+    check_listings(removals, mix, counts);
+    counts.queued_lines += check_queues(scratch, mix);
     counts.removals += removal_count;
-    counts.listings += static_cast<int>(listings.size());
-    counts.queuers += static_cast<int>(queued.size());
-    counts.queued_lines += lines;
+    counts.listings += static_cast<int>(mix.listings.size());
+    counts.queuers += static_cast<int>(mix.queued.size());
 }
 
 // No removal is lost, every listing is that of one whole version of
