@@ -110,7 +110,9 @@ void make_workspace()
     FUZZ_CHECK(workspace->home >= 0 && workspace->private_dir >= 0 && workspace->real_stderr >= 0);
     atexit(remove_workspace);
     // Sanitizer reports keep going to the real standard error while the
-    // loaders' own reports are caught.
+    // loaders' own reports are caught. The interface takes the descriptor
+    // in a pointer.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(workspace->real_stderr)));
 }
 
