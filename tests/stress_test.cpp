@@ -25,7 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const int group_count = 2000;           // active lines, some 70 KB
+const int group_count = 2000;           // active lines, some 56 KB
 const int removal_count = 8;           // dropgroup runs, one group each
 const int removals_at_once = 3;        // of them started together at first
 const long removal_window_us = 1000000;  // the others start within this
