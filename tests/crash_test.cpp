@@ -381,7 +381,7 @@ size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std:
     return lines;
 }
 
-// Each kill lands at a random moment of a run that queues thousands of
+// Each kill lands at a random moment of a run that queues many
 // articles for two feeds. Afterwards the lines already there are untouched,
 // the lines added are whole, in the order of the arguments, each once, and
 // a piece of the line being written when the kill came is at most at the
