@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -65,6 +66,7 @@ TEST(ActiveFormat, StrictReadAndWriteBack)
         ASSERT_EQ(entry.has_value(), c.written != nullptr) << c.line;
         if (entry) {
             EXPECT_EQ(format(*entry), c.written) << c.line;
+            EXPECT_EQ(active_entry_length(*entry), strlen(c.written)) << c.line;
         }
     }
 }

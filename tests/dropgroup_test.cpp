@@ -58,10 +58,10 @@ std::string strerror_text(int error)
 struct SuccessCase {
     const char* what;
     const char* group;
-    const char* active;
-    const char* newsgroups;
-    const char* active_after;
-    const char* newsgroups_after;
+    std::string active;
+    std::string newsgroups;
+    std::string active_after;
+    std::string newsgroups_after;
 };
 
 TEST(Dropgroup, RemovesTheGroupFromBothFiles)
@@ -73,6 +73,8 @@ TEST(Dropgroup, RemovesTheGroupFromBothFiles)
         {"group in neither file: active normalised, newsgroups as it was", "no.such", active_text,
          newsgroups_text, "comp.lang.c 12345 1 y\ncomp.lang.c++ 20 3 y\nmisc.test 5 1 m\n",
          newsgroups_text},
+        {"the longest line that reads back", "a", "a 1 1 y\n" + std::string(1016, 'n') + "  y\n", "",
+         std::string(1016, 'n') + " 0 0 y\n", ""},
         {"every line of the group", "a", "a 1 1 y\nb 2 2 y\na 3 3 n\n", "a\tone\nb\ttwo\na\tagain\n",
          "b 2 2 y\n", "b\ttwo\n"},
         {"case and prefixes do not match", "Comp.lang", "comp.lang 1 1 y\ncomp.lang.c 1 1 y\n",
@@ -124,6 +126,9 @@ TEST(Dropgroup, FormatAndMissingFileFailures)
          "b 1 1 y\nc 1 1 y", "kestro/active: long line\n"},
         {"active line over 1022 bytes", long_name + " 1 1 y\n", "a\tx\n", long_name + " 1 1 y\n",
          "kestro/active: long line\n"},
+        {"a line that would come out too long to read back",
+         "a 1 1 y\n" + long_name.substr(6) + "  y\n", "a\tx\n",
+         "a 1 1 y\n" + long_name.substr(6) + "  y\n", "kestro/active: long line\n"},
         {"newsgroups missing", "a 01 1 y\nb 1 1 y\n", std::nullopt, "b 1 1 y\n",
          "kestro/newsgroups: " + enoent + "\n"},
         {"malformed newsgroups line", "a 1 1 y\nb 1 1 y\n", "b\tx\nno tab\n", "b 1 1 y\n",

@@ -69,6 +69,21 @@ void format_active_entry(FILE* out, const ActiveEntry& entry)
             static_cast<unsigned>(entry.number2), entry.flag);
 }
 
+// The number of decimal digits of n.
+static size_t decimal_digits(uint32_t n)
+{
+    size_t digits = 1;
+    for (; n >= 10; n /= 10)
+        ++digits;
+    return digits;
+}
+
+size_t active_entry_length(const ActiveEntry& entry)
+{
+    // name, blank, number1, blank, number2, blank, flag, line feed
+    return strlen(entry.name) + decimal_digits(entry.number1) + decimal_digits(entry.number2) + 5;
+}
+
 std::optional<ActiveLine> split_active_line(char* line)
 {
     char* blank = strchr(line, ' ');

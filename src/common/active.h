@@ -1,6 +1,7 @@
 // The active file: one group per line, "name number1 number2 flag".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -24,6 +25,11 @@ std::optional<ActiveEntry> parse_active_entry(char* line);
 
 // Writes the entry as "%s %u %u %c\n"; the caller checks the stream.
 void format_active_entry(FILE* out, const ActiveEntry& entry);
+
+// The length of the line that format_active_entry writes, line feed
+// included. It can exceed the length of the line the entry was read from,
+// since missing numbers are written as 0.
+size_t active_entry_length(const ActiveEntry& entry);
 
 // Splits a line in place at its first blank; nullopt when there is none or
 // the line begins with it. Nothing after the blank is examined.

@@ -11,11 +11,12 @@
 #include <cstring>
 #include <unistd.h>
 
-enum class LineCopy { written, dropped, malformed };
+enum class LineCopy { written, dropped, malformed, long_line };
 
 // Parses one line of the pair's file and writes it to out unless it
 // belongs to group. The line is parsed whole first: a malformed line of the
-// group itself is an error too.
+// group itself is an error too. A line that would come out longer than a
+// reader accepts is not written, lest the new file be unreadable.
 static LineCopy copy_line(FileKind kind, char* line, const char* group, FILE* out)
 {
     if (kind == FileKind::active) {
@@ -24,6 +25,8 @@ static LineCopy copy_line(FileKind kind, char* line, const char* group, FILE* ou
             return LineCopy::malformed;
         if (strcmp(entry->name, group) == 0)
             return LineCopy::dropped;
+        if (active_entry_length(*entry) > line_buffer_size - 1)
+            return LineCopy::long_line;
         format_active_entry(out, *entry);
     } else {
         std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(line);
@@ -43,12 +46,14 @@ static bool copy_without_group(const FilePair& pair, FILE* in, FILE* out, const 
     LineReader reader{in, {}};
     bool copied = true;
     for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
-        if (outcome == ReadOutcome::long_line) {
+        LineCopy result = LineCopy::long_line;
+        if (outcome == ReadOutcome::line)
+            result = copy_line(pair.kind, reader.buffer, group, out);
+        if (result == LineCopy::long_line) {
             fprintf(stderr, "%s: long line\n", pair.path);
             copied = false;
             break;
         }
-        LineCopy result = copy_line(pair.kind, reader.buffer, group, out);
         if (result == LineCopy::malformed) {
             fprintf(stderr, "%s: malformed line\n", pair.path);
             copied = false;
