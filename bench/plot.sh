@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 out=docs/bench
 build=build/bench
 sizes=${SIZES:-10000 30000 100000 300000 1000000}
-runs=${RUNS:-5}
+runs=${RUNS:-9}
 jobs=$(getconf _NPROCESSORS_ONLN 2>/dev/null || echo 2)
 
 if ! command -v gnuplot >/dev/null 2>&1; then
