@@ -161,29 +161,13 @@ std::string caught_stderr(Load load)
     return text;
 }
 
-// Frees a list of rules.
-void free_rules(FeedRule* rule)
-{
-    while (rule != nullptr) {
-        FeedRule* next = rule->next;
-        free(rule->feed_name);
-        free(rule->pattern);
-        free(rule);
-        rule = next;
-    }
-}
-
 // Frees a list of patterns, returning its patterns in order.
-std::vector<std::string> taken_patterns(FeedPattern* record)
+std::vector<std::string> taken_patterns(FeedPattern* list)
 {
     std::vector<std::string> patterns;
-    while (record != nullptr) {
-        FeedPattern* next = record->next;
+    for (const FeedPattern* record = list; record != nullptr; record = record->next)
         patterns.emplace_back(record->pattern);
-        free(record->pattern);
-        free(record);
-        record = next;
-    }
+    free_feed_patterns(list);
     return patterns;
 }
 
@@ -238,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(rules.has_value() == expected.report.empty());
     if (rules) {
         FUZZ_CHECK(listed_rules(*rules) == expected.rules);
-        free_rules(*rules);
+        free_feed_rules(*rules);
     }
 
     // Every feed seen (a few at most), the empty name, and a name that no

@@ -103,8 +103,7 @@ static FeedPattern* new_feed_pattern(const char* pattern)
     return record;
 }
 
-// Frees the rules of a loading that failed, which nobody will use.
-static void free_rules(FeedRule* rule)
+void free_feed_rules(FeedRule* rule)
 {
     while (rule != nullptr) {
         FeedRule* next = rule->next;
@@ -115,8 +114,7 @@ static void free_rules(FeedRule* rule)
     }
 }
 
-// Frees the patterns of a loading that failed, which nobody will use.
-static void free_patterns(FeedPattern* record)
+void free_feed_patterns(FeedPattern* record)
 {
     while (record != nullptr) {
         FeedPattern* next = record->next;
@@ -147,7 +145,7 @@ std::optional<FeedRule*> load_feed_rules()
     }
     fclose(reader.stream);
     if (outcome == RuleRead::failed) {
-        free_rules(head);
+        free_feed_rules(head);
         return std::nullopt;
     }
     return head;
@@ -176,7 +174,7 @@ std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
     }
     fclose(reader.stream);
     if (outcome == RuleRead::failed) {
-        free_patterns(head);
+        free_feed_patterns(head);
         return std::nullopt;
     }
     return head;

@@ -25,3 +25,10 @@ std::optional<FeedRule*> load_feed_rules();
 // byte. Every line of the file is checked, whichever feed it names.
 // nullopt: the failure has been reported. A list of no pattern is nullptr.
 std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed);
+
+// Frees a list of rules. The programs keep theirs until they end; the
+// loaders free the part of a list built before a failure.
+void free_feed_rules(FeedRule* rule);
+
+// Frees a list of patterns, likewise.
+void free_feed_patterns(FeedPattern* record);
