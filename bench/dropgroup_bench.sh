@@ -22,21 +22,8 @@ sizes=${SIZES:-10 1000000}
 runs=${RUNS:-5}
 format=${FORMAT:-report}
 
-find_program() {
-    local candidate
-    for candidate in build/bench/test-bin/dropgroup build/*-rel/test-bin/dropgroup \
-                     build/*/test-bin/dropgroup; do
-        case $candidate in *asan*|*sanitize*) continue ;; esac
-        if [ -x "$candidate" ]; then
-            echo "$candidate"
-            return
-        fi
-    done
-    echo "no test build of dropgroup under build/*/test-bin; give its path" >&2
-    exit 1
-}
-
-program=${1:-$(find_program)}
+. bench/find_test_build.sh
+program=${1:-$(find_test_build dropgroup)}
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 
 # The test build works on kestro/ below the folder it runs in. Run as root it

@@ -16,18 +16,8 @@ cd "$(dirname "$0")/.."
 lines=${LINES:-1000000}
 runs=${RUNS:-5}
 
-find_program() {
-    for candidate in build/*-rel/test-bin/feedgroups build/*/test-bin/feedgroups; do
-        if [ -x "$candidate" ]; then
-            echo "$candidate"
-            return
-        fi
-    done
-    echo "no test build of feedgroups under build/*/test-bin; give its path" >&2
-    exit 1
-}
-
-program=${1:-$(find_program)}
+. bench/find_test_build.sh
+program=${1:-$(find_test_build feedgroups)}
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 
 # The test build reads kestro/ below the folder it runs in. Run as root it

@@ -5,8 +5,8 @@
 # articles per second. The two sets of queue files must come out equal.
 #
 # Usage: bench/feedqueue_bench.sh [path/to/test-bin/feedqueue]
-# Without a path, the newest test build in build/*/test-bin that is not a
-# sanitizer build is used. ARTICLES=n changes the number of articles.
+# Without a path, a test build is looked for under build/*/test-bin (see
+# bench/find_test_build.sh). ARTICLES=n changes the number of articles.
 set -eu
 
 articles=${ARTICLES:-10000}
@@ -14,14 +14,8 @@ rules=200
 spread=50  # the articles go to the last $spread feeds in turn
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-program=${1:-}
-if [ -z "$program" ]; then
-    while IFS= read -r candidate; do
-        case $candidate in *asan*|*sanitize*) continue ;; esac
-        program=$candidate
-        break
-    done < <(ls -t "$top"/build/*/test-bin/feedqueue 2>/dev/null)
-fi
+. "$top/bench/find_test_build.sh"
+program=${1:-$(cd "$top" && find_test_build feedqueue || true)}
 if [ -z "$program" ] || [ ! -x "$program" ]; then
     echo "usage: $0 path/to/test-bin/feedqueue" >&2
     exit 2
