@@ -2,12 +2,22 @@
 
 #include <gtest/gtest.h>
 
+#include "process_state.h"
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#endif
 
 #ifndef KESTRO_TEST_BIN_DIR
 #error "KESTRO_TEST_BIN_DIR must name the folder of the test builds"
@@ -59,6 +69,40 @@ static std::vector<std::string> child_environment(const std::vector<std::string>
     return entries;
 }
 
+// Gives the child the signal dispositions, limits and privileges the
+// options ask for; false when that fails.
+static bool prepare_child(const RunOptions& options)
+{
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    for (int s = 1; s < NSIG; ++s)
+        sigaction(s, &plain, nullptr);  // fails harmlessly for KILL and STOP
+    for (int s : options.ignored_signals)
+        signal(s, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct rlimit no_core {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    if (options.file_size_limit >= 0) {
+        auto limit = static_cast<rlim_t>(options.file_size_limit);
+        struct rlimit size {limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0)
+            return false;
+    }
+    if (options.without_setid) {
+#ifdef __linux__
+        // Out of the bounding set, exec gives root neither capability.
+        if (prctl(PR_CAPBSET_DROP, CAP_SETUID, 0, 0, 0) != 0 ||
+            prctl(PR_CAPBSET_DROP, CAP_SETGID, 0, 0, 0) != 0)
+            return false;
+#else
+        return false;
+#endif
+    }
+    return true;
+}
+
 RunningProgram start_program(const std::string& name, const std::vector<std::string>& args,
                              const RunOptions& options)
 {
@@ -93,6 +137,8 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
         umask(options.umask);
+        if (!prepare_child(options))
+            _exit(125);
         execve(path.c_str(), argv.data(), envp.data());
         _exit(127);
     }
@@ -120,9 +166,23 @@ RunResult finish_program(RunningProgram& running)
     return result;
 }
 
+RunResult finish_within(RunningProgram& running, int seconds)
+{
+    if (!wait_until([&] { return !still_running(running.pid); }, std::chrono::seconds(seconds))) {
+        ADD_FAILURE() << "still running after " << seconds << " s: killed";
+        kill(running.pid, SIGKILL);
+    }
+    return finish_program(running);
+}
+
 RunResult run_program(const std::string& name, const std::vector<std::string>& args,
                       const RunOptions& options)
 {
     RunningProgram running = start_program(name, args, options);
     return finish_program(running);
+}
+
+std::string system_error(const std::string& prefix, int error)
+{
+    return prefix + ": " + strerror(error) + "\n";
 }

@@ -12,6 +12,8 @@ struct RunResult {
     std::string err;
 };
 
+// The program starts with every signal at its default action and none
+// blocked, and without core dumps, unless these say otherwise.
 struct RunOptions {
     std::string cwd;              // the folder the program runs in
     mode_t umask = 022;           // the mask the program inherits
@@ -19,6 +21,9 @@ struct RunOptions {
     std::string argv0;            // when set, used instead of the program's path
     std::vector<std::string> env; // "NAME=value" entries added to the child's
                                   // environment, replacing those of the same name
+    std::vector<int> ignored_signals;  // ignored when the program starts
+    long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, when not -1
+    bool without_setid = false;        // root without CAP_SETUID and CAP_SETGID (Linux)
 };
 
 struct RunningProgram {
@@ -35,6 +40,12 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
                              const RunOptions& options);
 // Waits for it and collects its status and output.
 RunResult finish_program(RunningProgram& running);
+// Waits for it as finish_program does, but for the given time at most: a
+// program still running then is killed, and the test fails.
+RunResult finish_within(RunningProgram& running, int seconds);
 // Both in one.
 RunResult run_program(const std::string& name, const std::vector<std::string>& args,
                       const RunOptions& options);
+
+// What perror writes for the prefix and the error number.
+std::string system_error(const std::string& prefix, int error);
