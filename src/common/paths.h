@@ -12,7 +12,3 @@ extern const char path_active_new[];
 extern const char path_newsgroups[];
 extern const char path_newsgroups_new[];
 extern const char path_newsfeeds[];
-
-// The queue file of a feed: config_directory "/suck/" feed "/outgoing".
-// Returns a string from malloc, or nullptr when there is no memory for it.
-char* make_queue_path(const char* feed_name);

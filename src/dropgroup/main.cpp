@@ -12,7 +12,10 @@
 // file whole. active is committed before newsgroups is begun.
 int main(int argc, char* argv[])
 {
-    common_startup(argv);
+    if (!common_startup(argv)) {
+        perror(program_name());
+        return 1;
+    }
     if (argc != 2) {
         fprintf(stderr, "Usage: %s newsgroup\n", program_name());
         return 1;

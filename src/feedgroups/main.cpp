@@ -24,12 +24,16 @@ static bool finish_output()
 // a rename, so the listing always comes from one complete version.
 int main(int argc, char* argv[])
 {
-    common_startup(argv);
+    if (!common_startup(argv)) {
+        perror(program_name());
+        return 1;
+    }
     if (argc != 2) {
         fprintf(stderr, "Usage: %s newsfeed\n", program_name());
         return 1;
     }
-    std::optional<FeedPattern*> patterns = load_feed_patterns(argv[1]);
+    // Static: the patterns live, reachable, until the process ends.
+    static std::optional<FeedPattern*> patterns = load_feed_patterns(argv[1]);
     if (!patterns || *patterns == nullptr)
         return 1;
     FILE* active = fopen(path_active, "r");
