@@ -1,6 +1,7 @@
 // feedqueue end to end: the test build runs in a scratch folder whose
 // "kestro" directory holds newsfeeds and, below "kestro/suck", the feeds'
 // queue directories.
+#include "process_state.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
@@ -43,12 +44,6 @@ void set_up(const ScratchDir& scratch, const std::string& newsfeeds,
     scratch.make_dir("kestro/suck");
     for (const std::string& feed : feeds)
         scratch.make_dir("kestro/suck/" + feed);
-}
-
-// What perror writes for a failure of path with the error number.
-std::string system_error(const std::string& path, int error)
-{
-    return path + ": " + strerror(error) + "\n";
 }
 
 // Runs feedqueue in the scratch folder, named plainly "feedqueue".
@@ -315,6 +310,130 @@ TEST(Feedqueue, WaitsWhileAnotherProcessHoldsTheLock)
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(scratch.read(queue("alpha")), "held/1\ncomp/a/1\n");
+}
+
+// A queue file is only ever appended to. A last line without its line
+// feed (another writer's, or a piece that a killed run left) is ended
+// with one in the same write as the new line, never cut off.
+TEST(Feedqueue, NeverShortensTheQueue)
+{
+    std::string large;
+    while (large.size() < 200000)
+        large += "comp/lang/c/" + std::to_string(large.size()) + "\n";
+    const struct {
+        const char* what;
+        std::string before;
+    } cases[] = {
+        {"another writer's line without its line feed", "comp/lang/c/1\ncomp/lang/c/42"},
+        {"a piece alone", "c"},
+        {"a large file without its last line feed", large + "comp/lang/c/unfinished"},
+        {"whole lines", "comp/lang/c/1\n"},
+        {"an empty file", ""},
+        {"a line feed alone", "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        set_up(scratch, "alpha\t*\n", {"alpha"});
+        scratch.write(queue("alpha"), c.before);
+        RunResult result = feedqueue(scratch, {"comp/x/1", "comp/x/2"});
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.err, "");
+        bool unfinished = !c.before.empty() && c.before.back() != '\n';
+        EXPECT_EQ(scratch.read(queue("alpha")),
+                  c.before + (unfinished ? "\n" : "") + "comp/x/1\ncomp/x/2\n");
+    }
+}
+
+// A consumer drains a queue by taking its lock and renaming or removing
+// it. A run that opened the file before and waited for the lock writes to
+// the file that the path names once the lock is its own.
+TEST(Feedqueue, QueueTakenAwayWhileWaitingForTheLock)
+{
+#ifdef __linux__
+    const struct {
+        const char* what;
+        bool removed;                 // else renamed to outgoing.work
+        std::optional<std::string> new_queue;  // put in its place, or none
+    } cases[] = {
+        {"renamed away", false, std::nullopt},
+        {"removed", true, std::nullopt},
+        {"renamed away and a new queue made", false, "new/0\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        set_up(scratch, "alpha\t*\n", {"alpha"});
+        scratch.write(queue("alpha"), "old/1\n");
+        int fd = open(scratch.at(queue("alpha")).c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(flock(fd, LOCK_EX), 0);
+        RunningProgram running = start_program("feedqueue", {"comp/a/1"}, {.cwd = scratch.path()});
+        EXPECT_TRUE(wait_until([&] { return waits_for_flock(running.pid); }));
+        std::string path = scratch.at(queue("alpha"));
+        std::string work = path + ".work";
+        ASSERT_EQ(c.removed ? unlink(path.c_str()) : rename(path.c_str(), work.c_str()), 0);
+        if (c.new_queue)
+            scratch.write(queue("alpha"), *c.new_queue);
+        close(fd);
+        RunResult result = finish_within(running, 20);
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(scratch.read(queue("alpha")), c.new_queue.value_or("") + "comp/a/1\n");
+        if (!c.removed) {
+            EXPECT_EQ(scratch.read(queue("alpha") + ".work"), "old/1\n");
+        }
+    }
+#else
+    GTEST_SKIP() << "needs /proc/locks to see the wait";
+#endif
+}
+
+// A queue that the account may write but not read still gets its line,
+// without the look at its last byte.
+TEST(Feedqueue, WriteOnlyQueueGetsItsLine)
+{
+    if (program_uid() == 0)
+        GTEST_SKIP() << "the programs run as root, which may read anything";
+    ScratchDir scratch;
+    set_up(scratch, "alpha\t*\n", {"alpha"});
+    scratch.write(queue("alpha"), "old/1\n", 0200);
+    RunResult result = feedqueue(scratch, {"comp/x/1", "comp/x/2"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    chmod(scratch.at(queue("alpha")).c_str(), 0600);
+    EXPECT_EQ(scratch.read(queue("alpha")), "old/1\ncomp/x/1\ncomp/x/2\n");
+}
+
+// A queue that is a FIFO is written as a FIFO is: the run waits for a
+// reader, and the reader gets the lines.
+TEST(Feedqueue, FifoQueueWaitsForAReader)
+{
+#ifdef __linux__
+    ScratchDir scratch;
+    set_up(scratch, "alpha\t*\n", {"alpha"});
+    std::string path = scratch.at(queue("alpha"));
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    give_to_programs(path);
+    RunningProgram running = start_program("feedqueue", {"comp/x/1"}, {.cwd = scratch.path()});
+    EXPECT_TRUE(wait_until([&] {
+        return !still_running(running.pid) || waits_in_kernel(running.pid, "partner");
+    }));
+    ASSERT_TRUE(still_running(running.pid)) << "feedqueue did not wait for a reader";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string got;
+    char buffer[256];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        got.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    RunResult result = finish_within(running, 20);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(got, "comp/x/1\n");
+#else
+    GTEST_SKIP() << "needs /proc to see the wait";
+#endif
 }
 
 // Lines of varied lengths from runs that append to one queue file at the

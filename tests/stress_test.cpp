@@ -3,21 +3,28 @@
 // them together; feedgroups lists a feed over and over until they are done;
 // feedqueue runs append to two shared queue files all the while.
 // KESTRO_STRESS_ROUNDS=N repeats the whole mix N times.
+#include "process_state.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -161,14 +168,6 @@ size_t check_queue_file(const std::string& text, const std::string& feed,
     for (size_t run = 0; run < runs.size(); ++run)
         EXPECT_TRUE(pending[run].empty()) << feed << ": articles of run " << run << " missing";
     return lines;
-}
-
-// True while the process has not ended; it is not reaped.
-bool still_running(pid_t pid)
-{
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == 0;
 }
 
 // Figures of the runs of a round, added up over the rounds.
@@ -368,6 +367,64 @@ TEST(Concurrency, MixedRunsLoseNothingAndSeeWholeFiles)
            "%d feedqueue runs queueing %zu lines, up to %zu runs at once\n",
            rounds, counts.removals, counts.listings, counts.listings_mid_way, counts.queuers,
            counts.queued_lines, counts.most_at_once);
+}
+
+// A consumer's drain of a queue: take its lock, rename it away, let go of
+// the lock, then read the renamed file and remove it. Returns what it held.
+std::string drain_queue(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    const std::string work = path + ".work";
+    EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    EXPECT_EQ(rename(path.c_str(), work.c_str()), 0);
+    close(fd);
+    std::ifstream in(work, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    unlink(work.c_str());
+    return text.str();
+}
+
+// feedqueue runs append to a queue while a consumer drains it over and
+// over: every article reaches the consumer once, in its run's order. A
+// run that waited for the lock while the queue was taken away must write
+// to the new queue, not into the file the consumer has already read.
+TEST(Concurrency, DrainedQueueLosesNoLine)
+{
+    const int rounds = stress_rounds();
+    size_t lines = 0;
+    int drains = 0;
+    for (int round = 0; round < rounds; ++round) {
+        ScratchDir scratch;
+        set_up_round(scratch);
+        const std::string queue = scratch.at("kestro/suck/feed.a/outgoing");
+        std::mt19937 random(20261211u + static_cast<unsigned>(round));
+        std::vector<std::vector<std::string>> runs;
+        std::vector<RunningProgram> running;
+        for (size_t i = 0; i < 2 * queuers_in_flight; ++i) {
+            runs.push_back(queue_arguments(static_cast<int>(i), random));
+            running.push_back(start_program("feedqueue", runs.back(), {.cwd = scratch.path()}));
+        }
+        std::atomic<bool> done{false};
+        std::string drained;
+        std::thread consumer([&] {
+            while (!done) {
+                drained += drain_queue(queue);
+                ++drains;
+                std::this_thread::yield();
+            }
+        });
+        for (RunningProgram& program : running)
+            EXPECT_EQ(finish_program(program).exit_status, 0);
+        done = true;
+        consumer.join();
+        drained += drain_queue(queue);
+        lines += check_queue_file(drained, queue_feeds[0], runs);
+        ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+    }
+    printf("%d rounds: %zu lines queued across %d drains\n", rounds, lines, drains);
 }
 
 }  // namespace

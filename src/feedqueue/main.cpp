@@ -1,13 +1,20 @@
 #include "feed_rules.h"
 #include "match.h"
-#include "paths.h"
 #include "queue_file.h"
+#include "queue_path.h"
 #include "startup.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+
+// Room for the queue path and the line of any article of this run, taken
+// once, so that no article allocates.
+struct Buffers {
+    char* path;
+    char* line;
+};
 
 // The first rule whose pattern matches the group part of the article path
 // (the bytes before its last "/"), or nullptr when none does.
@@ -21,24 +28,10 @@ static const FeedRule* first_matching_rule(const FeedRule* rules, const char* ar
     return nullptr;
 }
 
-// Appends the article as a line to the queue file of the feed; reports
-// failures.
-static bool queue_for_feed(const char* feed_name, const char* article)
-{
-    char* path = make_queue_path(feed_name);
-    if (path == nullptr) {
-        perror(program_name());
-        return false;
-    }
-    bool queued = append_queue_line(path, article);
-    free(path);
-    return queued;
-}
-
 // Queues one article for the feed of the first rule that matches it; an
 // article that no rule matches is passed over. False after a reported
 // failure.
-static bool queue_article(const FeedRule* rules, const char* article)
+static bool queue_article(const FeedRule* rules, const char* article, const Buffers& buffers)
 {
     // A line feed would split the line in two and let the argument choose
     // what the second line says.
@@ -49,7 +42,45 @@ static bool queue_article(const FeedRule* rules, const char* article)
     const FeedRule* rule = first_matching_rule(rules, article);
     if (rule == nullptr)
         return true;
-    return queue_for_feed(rule->feed_name, article);
+    format_queue_path(buffers.path, rule->feed_name);
+    size_t length = strlen(article);
+    buffers.line[0] = '\n';
+    memcpy(buffers.line + 1, article, length);
+    buffers.line[length + 1] = '\n';
+    return append_queue_line(buffers.path, {buffers.line, length + 2});
+}
+
+// Takes the buffers for the longest queue path and the longest article.
+// False with errno set.
+static bool take_buffers(const FeedRule* rules, int count, char* const articles[], Buffers& buffers)
+{
+    size_t path_size = 0;
+    for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next) {
+        size_t size = queue_path_size(rule->feed_name);
+        path_size = size > path_size ? size : path_size;
+    }
+    size_t longest = 0;
+    for (int i = 0; i < count; ++i) {
+        size_t length = strlen(articles[i]);
+        longest = length > longest ? length : longest;
+    }
+    buffers.path = static_cast<char*>(malloc(path_size));
+    buffers.line = static_cast<char*>(malloc(longest + 2));
+    return buffers.path != nullptr && buffers.line != nullptr;
+}
+
+// Queues the articles in order, stopping at the first failure.
+static bool queue_articles(const FeedRule* rules, int count, char* const articles[])
+{
+    Buffers buffers{};
+    bool queued = take_buffers(rules, count, articles, buffers);
+    if (!queued)
+        perror(program_name());
+    for (int i = 0; queued && i < count; ++i)
+        queued = queue_article(rules, articles[i], buffers);
+    free(buffers.path);
+    free(buffers.line);
+    return queued;
 }
 
 // feedqueue: queues articles for feeds. Each argument is an article path,
@@ -61,13 +92,15 @@ static bool queue_article(const FeedRule* rules, const char* article)
 // without rules is a failure with no message, whatever the arguments.
 int main(int argc, char* argv[])
 {
-    common_startup(argv);
-    std::optional<FeedRule*> rules = load_feed_rules();
+    if (!common_startup(argv)) {
+        perror(program_name());
+        return 1;
+    }
+    // Static: the rules live, reachable, until the process ends.
+    static std::optional<FeedRule*> rules = load_feed_rules();
     if (!rules || *rules == nullptr)
         return 1;
-    for (int i = 1; i < argc; ++i) {
-        if (!queue_article(*rules, argv[i]))
-            return 1;
-    }
-    return 0;
+    if (argc < 2)
+        return 0;
+    return queue_articles(*rules, argc - 1, argv + 1) ? 0 : 1;
 }

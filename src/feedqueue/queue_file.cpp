@@ -1,16 +1,19 @@
 #include "queue_file.h"
 
-#include "startup.h"
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+// A queue file opened and locked: its descriptor, its state under the
+// lock, and whether the descriptor may read.
+struct LockedQueue {
+    int fd;
+    struct stat st;
+    bool can_read;
+};
 
 // Closes a descriptor on a failure path without losing the failure's errno.
 static void close_keeping_errno(int fd)
@@ -20,167 +23,146 @@ static void close_keeping_errno(int fd)
     errno = saved_errno;
 }
 
-// Opens the queue file for appending, creating it 0644 when missing, and
-// waits without limit for an exclusive lock on it. Returns the descriptor,
-// or -1 with errno set. The descriptor also reads, for the end of the file
-// that cut_unfinished_line looks at.
-static int open_locked(const char* path)
+// Opens the queue file for appending, creating it 0644 when missing. It is
+// opened for reading too, to look at its last byte, unless write_only is
+// asked for or the file may only be written. Returns the descriptor, or -1
+// with errno set.
+static int open_queue(const char* path, bool write_only, bool& can_read)
 {
-    int fd = open(path, O_RDWR | O_APPEND | O_CREAT, 0644);
-    if (fd < 0)
-        return -1;
+    can_read = !write_only;
+    if (can_read) {
+        int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EACCES)
+            return fd;
+        can_read = false;
+    }
+    return open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+// Waits without limit for an exclusive lock; an interrupted wait is taken
+// up again. False with errno set.
+static bool lock_exclusive(int fd)
+{
     int locked;
     while ((locked = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
     }
-    if (locked != 0) {
-        close_keeping_errno(fd);
-        return -1;
-    }
-    return fd;
+    return locked == 0;
 }
 
-// The size of the open file, or -1 with errno set.
-static off_t file_size(int fd)
+// 1 when path names the file of st, 0 when it names another file or none,
+// -1 with errno set when that cannot be told.
+static int path_names(const char* path, const struct stat& st)
 {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? st.st_size : -1;
+    struct stat now;
+    if (stat(path, &now) != 0)
+        return errno == ENOENT ? 0 : -1;
+    return now.st_dev == st.st_dev && now.st_ino == st.st_ino ? 1 : 0;
 }
 
-// The offset just after the last line feed before end, 0 when there is
-// none, or -1 with errno set when the file cannot be read.
-static off_t end_of_last_line(int fd, off_t end)
-{
-    char chunk[512];
-    const off_t chunk_size = sizeof chunk;
-    while (end > 0) {
-        off_t start = end > chunk_size ? end - chunk_size : 0;
-        ssize_t got = pread(fd, chunk, static_cast<size_t>(end - start), start);
-        if (got != end - start) {
-            if (got >= 0)
-                errno = EIO;  // the file is shorter than it was a moment ago
-            return -1;
-        }
-        for (ssize_t i = got; i > 0; --i) {
-            if (chunk[i - 1] == '\n')
-                return start + i;
-        }
-        end = start;
-    }
-    return 0;
-}
-
-// A run that was killed while it wrote its line may have left the start of
-// the line without its line feed: the system can stop a write between two
-// pages of the file. Cuts such a piece off, so that this run's line does
-// not continue it; size becomes the size after the cut. Returns false with
+// Opens and locks the file that path names once the lock is ours. A
+// consumer drains a queue by renaming or removing it under the lock, and
+// a run that opened it before must not write into the file taken away:
+// it starts again with the file now at the path. A FIFO is written only,
+// so that the run waits for a reader as a FIFO's writer does. False with
 // errno set.
-static bool cut_unfinished_line(int fd, off_t& size)
+static bool open_locked(const char* path, LockedQueue& queue)
 {
-    off_t end = end_of_last_line(fd, size);
-    if (end < 0)
-        return false;
-    if (end != size && ftruncate(fd, end) != 0)
-        return false;
-    size = end;
+    bool write_only = false;
+    for (;;) {
+        queue.fd = open_queue(path, write_only, queue.can_read);
+        if (queue.fd < 0)
+            return false;
+        if (!lock_exclusive(queue.fd) || fstat(queue.fd, &queue.st) != 0) {
+            close_keeping_errno(queue.fd);
+            return false;
+        }
+        if (S_ISFIFO(queue.st.st_mode) && queue.can_read) {
+            close(queue.fd);
+            write_only = true;
+            continue;
+        }
+        int same = path_names(path, queue.st);
+        if (same > 0)
+            return true;
+        close_keeping_errno(queue.fd);
+        if (same < 0)
+            return false;
+        write_only = false;
+    }
+}
+
+// 1 when the file's last byte is not a line feed, so that another
+// writer's unfinished line must be ended before this one; 0 when it is,
+// when the file is empty, and when it cannot be looked at (a FIFO, or a
+// file the account may only write). -1 with errno set.
+static int needs_line_feed(const LockedQueue& queue)
+{
+    if (!queue.can_read || !S_ISREG(queue.st.st_mode) || queue.st.st_size == 0)
+        return 0;
+    char last;
+    ssize_t got = pread(queue.fd, &last, 1, queue.st.st_size - 1);
+    if (got < 0)
+        return -1;
+    return got == 1 && last != '\n' ? 1 : 0;
+}
+
+// Writes all the bytes; a write cut short goes on with the rest, which
+// then fails with the reason. False with errno set.
+static bool write_all(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
     return true;
 }
 
-// The stream buffer for a line: room for the whole line and its line feed,
-// so that the stream hands it to the system in a single write. Never below
-// BUFSIZ, since some stdio implementations write strings that are long for
-// a small buffer around it, in pieces.
-static size_t line_buffer_size(const char* line)
+// Takes back what this run's failed write added to a regular file, under
+// the lock still held, so that no piece of the line stays behind; then
+// reports the write failure and, after it, a failure to take it back.
+static void undo_failed_line(const char* path, const LockedQueue& queue, int error)
 {
-    return std::max<size_t>(strlen(line) + 1, BUFSIZ);
-}
-
-// Makes a fully buffered stream over a second descriptor of the locked
-// file. The lock belongs to the open file that both descriptors share, so
-// it outlasts the stream's close and covers the cutting back of a failed
-// line. Returns nullptr with errno set.
-static FILE* open_line_stream(int fd, char* buffer, size_t size)
-{
-    int stream_fd = dup(fd);
-    if (stream_fd < 0)
-        return nullptr;
-    FILE* stream = fdopen(stream_fd, "a");
-    if (stream == nullptr) {
-        close_keeping_errno(stream_fd);
-        return nullptr;
-    }
-    if (setvbuf(stream, buffer, _IOFBF, size) != 0) {
-        // The stream's own buffer writes the same bytes, in more calls.
-    }
-    return stream;
-}
-
-// Writes the line and its line feed and closes the stream, which it does
-// in every case. Returns 0, or the error number of the first step that
-// failed.
-static int write_line(FILE* stream, const char* line)
-{
-    int error = 0;
-    if (fputs(line, stream) == EOF || fputc('\n', stream) == EOF || fflush(stream) == EOF)
-        error = errno;
-    if (fclose(stream) != 0 && error == 0)
-        error = errno;
-    return error;
-}
-
-// Cuts the file back to its size before the failed line, so that the next
-// line is not glued onto a piece of this one, then reports the write
-// failure and, after it, a failure to cut.
-static void undo_failed_line(const char* path, int fd, off_t size_before, int error)
-{
-    bool cut = ftruncate(fd, size_before) == 0;
-    int cut_error = errno;
+    bool undone = !S_ISREG(queue.st.st_mode) || ftruncate(queue.fd, queue.st.st_size) == 0;
+    int undo_error = errno;
     errno = error;
     perror(path);
-    if (!cut) {
-        errno = cut_error;
+    if (!undone) {
+        errno = undo_error;
         perror(path);
     }
 }
 
-// Appends the line through a stream that uses buffer; reports failures.
-static bool append_locked(const char* path, const char* line, char* buffer, size_t size)
+bool append_queue_line(const char* path, const QueueLine& line)
 {
-    int fd = open_locked(path);
-    if (fd < 0) {
+    LockedQueue queue;
+    if (!open_locked(path, queue)) {
         perror(path);
         return false;
     }
-    off_t size_before = file_size(fd);
-    bool ready = size_before >= 0 && cut_unfinished_line(fd, size_before);
-    FILE* stream = ready ? open_line_stream(fd, buffer, size) : nullptr;
-    if (stream == nullptr) {
+    int ending = needs_line_feed(queue);
+    if (ending < 0) {
         perror(path);
-        close(fd);
+        close(queue.fd);
         return false;
     }
-    int error = write_line(stream, line);
-    if (error != 0) {
-        undo_failed_line(path, fd, size_before, error);
-        close(fd);
+    size_t skip = ending > 0 ? 0 : 1;
+    if (!write_all(queue.fd, line.text + skip, line.size - skip)) {
+        undo_failed_line(path, queue, errno);
+        close(queue.fd);
         return false;
     }
     // This close releases the lock.
-    if (close(fd) != 0) {
+    if (close(queue.fd) != 0) {
         perror(path);
         return false;
     }
     return true;
-}
-
-bool append_queue_line(const char* path, const char* line)
-{
-    size_t size = line_buffer_size(line);
-    char* buffer = static_cast<char*>(malloc(size));
-    if (buffer == nullptr) {
-        perror(program_name());
-        return false;
-    }
-    bool appended = append_locked(path, line, buffer, size);
-    free(buffer);
-    return appended;
 }
