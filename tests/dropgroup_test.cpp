@@ -1,5 +1,7 @@
 // dropgroup end to end: the test build runs in a scratch folder whose
 // "kestro" directory holds active and newsgroups.
+#include "file_lease.h"
+#include "process_state.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
@@ -50,10 +52,6 @@ Outcome drop(const std::optional<std::string>& active,
     return outcome;
 }
 
-std::string strerror_text(int error)
-{
-    return strerror(error);
-}
 
 struct SuccessCase {
     const char* what;
@@ -107,11 +105,10 @@ struct FailureCase {
 // leaves active committed only when the failure came with newsgroups.
 TEST(Dropgroup, FormatAndMissingFileFailures)
 {
-    const std::string enoent = strerror_text(ENOENT);
     const std::string long_name(1023, 'x');
     const FailureCase cases[] = {
         {"active missing", std::nullopt, newsgroups_text, "",
-         "kestro/active: " + enoent + "\n"},
+         system_error("kestro/active", ENOENT)},
         {"malformed active line", "a 1 1 y\nb 1 1\n", "a\tx\n", "a 1 1 y\nb 1 1\n",
          "kestro/active: malformed line\n"},
         {"malformed line of the group itself", "b 1 1 y\na 1\n", "a\tx\n", "b 1 1 y\na 1\n",
@@ -130,7 +127,7 @@ TEST(Dropgroup, FormatAndMissingFileFailures)
          "a 1 1 y\n" + long_name.substr(6) + "  y\n", "a\tx\n",
          "a 1 1 y\n" + long_name.substr(6) + "  y\n", "kestro/active: long line\n"},
         {"newsgroups missing", "a 01 1 y\nb 1 1 y\n", std::nullopt, "b 1 1 y\n",
-         "kestro/newsgroups: " + enoent + "\n"},
+         system_error("kestro/newsgroups", ENOENT)},
         {"malformed newsgroups line", "a 1 1 y\nb 1 1 y\n", "b\tx\nno tab\n", "b 1 1 y\n",
          "kestro/newsgroups: malformed line\n"},
     };
@@ -177,7 +174,7 @@ TEST(Dropgroup, ReadErrorIsReportedWithThePath)
     scratch.write("kestro/newsgroups", newsgroups_text);
     RunResult run = run_program("dropgroup", {"a"}, {.cwd = scratch.path()});
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "kestro/active: " + strerror_text(EISDIR) + "\n");
+    EXPECT_EQ(run.err, system_error("kestro/active", EISDIR));
     EXPECT_FALSE(scratch.exists("kestro/active.n"));
     EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
 }
@@ -192,7 +189,7 @@ TEST(Dropgroup, DirectoryNotWritable)
     chmod(scratch.at("kestro").c_str(), 0555);
     RunResult run = run_program("dropgroup", {"misc.test"}, {.cwd = scratch.path()});
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "kestro/active.n: " + strerror_text(EACCES) + "\n");
+    EXPECT_EQ(run.err, system_error("kestro/active.n", EACCES));
     EXPECT_EQ(scratch.read("kestro/active"), active_text);
     EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
 }
@@ -218,20 +215,6 @@ TEST(Dropgroup, NewFilesAreMode0644AndOwnedByTheAccount)
     }
 }
 
-// Sleeps for the given milliseconds.
-void pause_ms(int milliseconds)
-{
-    usleep(static_cast<useconds_t>(milliseconds) * 1000);
-}
-
-// True while the process has not ended.
-bool still_running(pid_t pid)
-{
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == 0;
-}
-
 // A replacement file that exists is another writer's lock: the run waits,
 // silently, and goes on promptly once it is gone.
 TEST(Dropgroup, WaitsWhileTheLockExists)
@@ -240,55 +223,194 @@ TEST(Dropgroup, WaitsWhileTheLockExists)
     scratch.write("kestro/active", active_text);
     scratch.write("kestro/newsgroups", newsgroups_text);
     scratch.write("kestro/newsgroups.n", "");
+    const std::string active_after = "comp.lang.c 12345 1 y\ncomp.lang.c++ 20 3 y\n";
     RunningProgram running = start_program("dropgroup", {"misc.test"}, {.cwd = scratch.path()});
-    pause_ms(1500);
+    // active is done; the run sleeps between its tries at newsgroups.n.
+    EXPECT_TRUE(wait_until([&] {
+        return scratch.read("kestro/active") == active_after &&
+               waits_in_kernel(running.pid, "sleep");
+    }));
     EXPECT_TRUE(still_running(running.pid));
-    EXPECT_EQ(scratch.read("kestro/active"), "comp.lang.c 12345 1 y\ncomp.lang.c++ 20 3 y\n");
     EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
     ASSERT_EQ(unlink(scratch.at("kestro/newsgroups.n").c_str()), 0);
-    RunResult run = finish_program(running);
+    RunResult run = finish_within(running, 20);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(scratch.read("kestro/newsgroups"),
               "comp.lang.c\tThe C language.\ncomp.lang.c++\tThe C++ language.\n");
 }
 
-// Waits until the path exists, for a few seconds at most.
-bool wait_for(const ScratchDir& scratch, const std::string& relative)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (scratch.exists(relative))
-            return true;
-        pause_ms(10);
+// A dropgroup run stopped where it holds active.n and opens active: a
+// lease on active makes that open wait until the lease goes.
+struct HeldRun {
+    FileLease lease;
+    RunningProgram running;
+
+    HeldRun(const ScratchDir& scratch, const std::string& group, const RunOptions& options = {})
+        : lease(scratch.at("kestro/active"))
+    {
+        if (!lease.held())
+            return;
+        RunOptions in_scratch = options;
+        in_scratch.cwd = scratch.path();
+        running = start_program("dropgroup", {group}, in_scratch);
+        EXPECT_TRUE(wait_until([&] { return lease.opener_waits(); }));
+        EXPECT_TRUE(scratch.exists("kestro/active.n"));
     }
-    return false;
+};
+
+// Every signal that would end the run removes the replacement file first;
+// signals ignored at start stay ignored.
+TEST(Dropgroup, EverySignalThatEndsTheRunRemovesItsLock)
+{
+    const int signals[] = {SIGHUP, SIGINT,  SIGQUIT,   SIGTERM, SIGUSR1,  SIGUSR2,
+                           SIGALRM, SIGPIPE, SIGXCPU, SIGVTALRM, SIGPROF, SIGRTMIN, SIGRTMAX};
+    for (int signal_number : signals) {
+        SCOPED_TRACE(strsignal(signal_number));
+        ScratchDir scratch;
+        scratch.write("kestro/active", active_text);
+        HeldRun held(scratch, "a");
+        if (!held.lease.held())
+            GTEST_SKIP() << held.lease.why_not();
+        kill(held.running.pid, signal_number);
+        RunResult run = finish_within(held.running, 20);
+        EXPECT_EQ(run.signal, signal_number);
+        EXPECT_FALSE(scratch.exists("kestro/active.n"));
+        EXPECT_EQ(scratch.read("kestro/active"), active_text);
+    }
+    ScratchDir scratch;
+    scratch.write("kestro/active", active_text);
+    scratch.write("kestro/newsgroups", newsgroups_text);
+    HeldRun held(scratch, "misc.test", {.ignored_signals = {SIGHUP, SIGUSR1}});
+    kill(held.running.pid, SIGHUP);
+    kill(held.running.pid, SIGUSR1);
+    held.lease.release();
+    RunResult run = finish_within(held.running, 20);
+    EXPECT_EQ(run.exit_status, 0) << "ignored signals: " << run.signal;
 }
 
-// A run interrupted while it holds the lock removes its replacement file;
-// one interrupted while it waits for another's lock removes nothing.
-TEST(Dropgroup, InterruptedRunRemovesOnlyItsOwnLock)
+// A run that is only waiting for another's lock removes nothing.
+TEST(Dropgroup, SignalWhileWaitingRemovesNothing)
 {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        ScratchDir scratch;
-        // Opening a FIFO for reading blocks until a writer comes: the run
-        // stops there, holding active.n.
-        ASSERT_EQ(mkfifo(scratch.at("kestro/active").c_str(), 0644), 0);
-        give_to_programs(scratch.at("kestro/active"));
-        RunningProgram running = start_program("dropgroup", {"a"}, {.cwd = scratch.path()});
-        ASSERT_TRUE(wait_for(scratch, "kestro/active.n"));
-        kill(running.pid, signal_number);
-        RunResult run = finish_program(running);
-        EXPECT_EQ(run.signal, signal_number);
-        EXPECT_FALSE(scratch.exists("kestro/active.n")) << strsignal(signal_number);
-    }
     ScratchDir scratch;
     scratch.write("kestro/active", active_text);
     scratch.write("kestro/active.n", "another run's lock");
     RunningProgram running = start_program("dropgroup", {"a"}, {.cwd = scratch.path()});
-    pause_ms(300);
+    EXPECT_TRUE(wait_until([&] { return waits_in_kernel(running.pid, "sleep"); }));
     kill(running.pid, SIGTERM);
-    EXPECT_EQ(finish_program(running).signal, SIGTERM);
+    EXPECT_EQ(finish_within(running, 20).signal, SIGTERM);
     EXPECT_EQ(scratch.read("kestro/active.n"), "another run's lock");
+}
+
+// Someone removes active.n by hand while the run that made it is held up,
+// and another writer makes a new one: the first run must neither rename
+// nor remove that file, whether it goes on to commit, cleans up after a
+// failure, or dies of a signal.
+TEST(Dropgroup, NeverRenamesOrRemovesAnotherWritersReplacement)
+{
+    const struct {
+        const char* what;
+        std::string active;
+        std::optional<std::string> other;  // the new active.n; nullopt: none
+        int signal;                        // sent to the held run, or 0
+        std::string err;
+    } cases[] = {
+        {"the commit", active_text, "comp.lang.c 1 1 y\n", 0,
+         system_error("kestro/active.n", EEXIST)},
+        {"the commit, the lock removed and not taken again", active_text, std::nullopt, 0,
+         system_error("kestro/active.n", ENOENT)},
+        {"the clean-up after a malformed line", "a 1 1 y\nb 2\n", "comp.lang.c 1 1 y\n", 0,
+         "kestro/active: malformed line\n" + system_error("kestro/active.n", EEXIST)},
+        {"the signal handler", active_text, "comp.lang.c 1 1 y\n", SIGTERM, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        scratch.write("kestro/active", c.active);
+        scratch.write("kestro/newsgroups", newsgroups_text);
+        HeldRun held(scratch, "misc.test");
+        if (!held.lease.held())
+            GTEST_SKIP() << held.lease.why_not();
+        ASSERT_EQ(unlink(scratch.at("kestro/active.n").c_str()), 0);
+        if (c.other)
+            scratch.write("kestro/active.n", *c.other);
+        if (c.signal != 0)
+            kill(held.running.pid, c.signal);
+        held.lease.release();
+        RunResult run = finish_within(held.running, 20);
+        EXPECT_EQ(run.signal, c.signal);
+        EXPECT_EQ(run.exit_status, c.signal != 0 ? -1 : 1);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(scratch.read("kestro/active"), c.active);
+        EXPECT_EQ(scratch.read("kestro/newsgroups"), newsgroups_text);
+        EXPECT_EQ(scratch.exists("kestro/active.n"), c.other.has_value());
+        if (c.other) {
+            EXPECT_EQ(scratch.read("kestro/active.n"), *c.other);
+        }
+    }
+}
+
+// The error for a file to be rewritten that is neither a regular file
+// nor a directory.
+#ifdef EFTYPE
+const int not_a_file = EFTYPE;
+#else
+const int not_a_file = EINVAL;
+#endif
+
+// A FIFO or a device in the place of a file is refused at once, rather
+// than read while the lock is held; the files stay as they were.
+TEST(Dropgroup, RefusesAFifoOrADevice)
+{
+    const struct {
+        const char* what;
+        const char* file;
+        bool fifo;  // else a link to /dev/null
+        std::string err;
+    } cases[] = {
+        {"active a FIFO", "kestro/active", true, system_error("kestro/active", not_a_file)},
+        {"newsgroups a FIFO", "kestro/newsgroups", true,
+         system_error("kestro/newsgroups", not_a_file)},
+        {"active a device", "kestro/active", false, system_error("kestro/active", not_a_file)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScratchDir scratch;
+        scratch.write("kestro/active", active_text);
+        scratch.write("kestro/newsgroups", newsgroups_text);
+        std::string path = scratch.at(c.file);
+        unlink(path.c_str());
+        ASSERT_EQ(c.fifo ? mkfifo(path.c_str(), 0644) : symlink("/dev/null", path.c_str()), 0);
+        give_to_programs(path);
+        RunningProgram running = start_program("dropgroup", {"misc.test"}, {.cwd = scratch.path()});
+        RunResult run = finish_within(running, 20);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_EQ(run.err, c.err);
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(c.fifo ? S_ISFIFO(st.st_mode) : S_ISLNK(st.st_mode));
+        EXPECT_FALSE(scratch.exists("kestro/active.n"));
+        EXPECT_FALSE(scratch.exists("kestro/newsgroups.n"));
+    }
+}
+
+// A write past the file size limit is a failed write, reported with the
+// replacement path, not a death by SIGXFSZ that leaves the lock behind.
+TEST(Dropgroup, FileSizeLimitIsAFailedWrite)
+{
+    ScratchDir scratch;
+    std::string active;
+    for (int i = 0; i < 4000; ++i)
+        active += "group." + std::to_string(i) + " 1 1 y\n";
+    scratch.write("kestro/active", active);
+    scratch.write("kestro/newsgroups", newsgroups_text);
+    RunResult run = run_program("dropgroup", {"misc.test"},
+                                {.cwd = scratch.path(), .file_size_limit = 16384});
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_TRUE(run.err.starts_with(system_error("kestro/active.n", EFBIG))) << run.err;
+    EXPECT_EQ(scratch.read("kestro/active"), active);
+    EXPECT_FALSE(scratch.exists("kestro/active.n"));
 }
 
 // Runs that each remove another group, all at once, lose no removal.

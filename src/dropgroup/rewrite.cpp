@@ -7,9 +7,18 @@
 #include "replacement_file.h"
 #include "startup.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// The error for a file to be rewritten that is no regular file.
+#ifdef EFTYPE
+static const int not_a_file = EFTYPE;
+#else
+static const int not_a_file = EINVAL;
+#endif
 
 enum class LineCopy { written, dropped, malformed, long_line };
 
@@ -79,7 +88,8 @@ static bool flush_to_disk(FILE* out)
     return fflush(out) == 0 && fsync(fileno(out)) == 0;
 }
 
-// Removes the replacement file after a failure, reporting a failed removal.
+// Removes the replacement file after a failure, reporting a failed removal
+// and a file that is no longer this run's, which stays.
 static bool give_up(const FilePair& pair)
 {
     if (!discard_replacement(pair.replacement_path))
@@ -96,6 +106,32 @@ static bool close_replacement(const FilePair& pair, FILE* out)
     return false;
 }
 
+// True for what may be rewritten: a regular file, or a directory, whose
+// reading then fails as a read error.
+static bool is_copyable(const struct stat& st)
+{
+    return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
+}
+
+// Opens the file to be rewritten. A FIFO or a device is refused before
+// it is opened: reading it would wait for a writer, or never end, while
+// this run holds the lock. nullptr with errno set.
+static FILE* open_original(const char* path)
+{
+    struct stat st;
+    if (stat(path, &st) == 0 && !is_copyable(st)) {
+        errno = not_a_file;
+        return nullptr;
+    }
+    FILE* in = fopen(path, "r");
+    if (in != nullptr && fstat(fileno(in), &st) == 0 && !is_copyable(st)) {
+        fclose(in);
+        errno = not_a_file;
+        return nullptr;
+    }
+    return in;
+}
+
 bool rewrite_without_group(const FilePair& pair, const char* group)
 {
     int fd = lock_replacement(pair.replacement_path);
@@ -109,7 +145,7 @@ bool rewrite_without_group(const FilePair& pair, const char* group)
         close(fd);
         return give_up(pair);
     }
-    FILE* in = fopen(pair.path, "r");
+    FILE* in = open_original(pair.path);
     if (in == nullptr) {
         perror(pair.path);
         close_replacement(pair, out);
@@ -123,7 +159,15 @@ bool rewrite_without_group(const FilePair& pair, const char* group)
     }
     if (!close_replacement(pair, out) || !copied)
         return give_up(pair);
-    if (!commit_replacement(pair.replacement_path, pair.path)) {
+    switch (commit_replacement(pair.replacement_path, pair.path)) {
+    case Commit::renamed:
+        break;
+    case Commit::not_ours:
+        // Someone took the lock away by hand and another writer holds it
+        // now: its file is neither renamed nor removed.
+        perror(pair.replacement_path);
+        return false;
+    case Commit::failed:
         perror(program_name());
         return give_up(pair);
     }
