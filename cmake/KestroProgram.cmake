@@ -6,7 +6,7 @@ function(kestro_program name)
   add_executable(${name} ${ARGN})
   target_link_libraries(${name} PRIVATE kestro_common kestro_paths)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
-  if(KESTRO_BUILD_TESTS)
+  if(BUILD_TESTING)
     add_executable(${name}_testbuild ${ARGN})
     target_link_libraries(${name}_testbuild PRIVATE kestro_common kestro_paths_testbuild)
     set_target_properties(${name}_testbuild PROPERTIES
