@@ -1,0 +1,40 @@
+#include "findings.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+static unsigned findings = 0;
+
+// The word that names the severity in a finding.
+static const char* severity_word(Severity severity)
+{
+    switch (severity) {
+    case Severity::error:
+        return "error";
+    case Severity::warning:
+        return "warning";
+    case Severity::note:
+        break;
+    }
+    return "note";
+}
+
+void report(Severity severity, const char* path, unsigned line, const char* format, ...)
+{
+    if (severity != Severity::note)
+        ++findings;
+    if (line == 0)
+        printf("%s: %s: ", path, severity_word(severity));
+    else
+        printf("%s:%u: %s: ", path, line, severity_word(severity));
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    putchar('\n');
+}
+
+unsigned findings_reported()
+{
+    return findings;
+}

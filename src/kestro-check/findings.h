@@ -1,0 +1,18 @@
+// The findings of the check, one line each on standard output, in the form
+// compilers use: "PATH:LINE: error: TEXT", or "PATH: error: TEXT" where no
+// line applies.
+#pragma once
+
+enum class Severity {
+    error,    // one of the programs fails or loses an article
+    warning,  // one of the programs silently does less than meant
+    note,     // information asked for; not a finding
+};
+
+// Writes one line; a line number of 0 leaves the number out. Errors and
+// warnings are counted.
+void report(Severity severity, const char* path, unsigned line, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// The number of errors and warnings written so far.
+unsigned findings_reported();
