@@ -19,6 +19,10 @@ static const char* severity_word(Severity severity)
     return "note";
 }
 
+// A C-style variadic function on purpose: with the format attribute of its
+// declaration the compiler checks each call's arguments against its format,
+// which a parameter pack passed on to printf would not allow.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 void report(Severity severity, const char* path, unsigned line, const char* format, ...)
 {
     if (severity != Severity::note)

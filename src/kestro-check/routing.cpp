@@ -21,7 +21,7 @@ static const char* article_directory(const char* name, char (&path)[line_buffer_
 }
 
 // Notes that the rule at taker took, first, a group that rule matches too.
-static void note_taker(RuleList& rules, CheckedRule& rule, size_t taker)
+static void note_taker(const RuleList& rules, CheckedRule& rule, size_t taker)
 {
     if (rule.first_taker == no_rule)
         rule.first_taker = taker;

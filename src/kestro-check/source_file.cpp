@@ -10,21 +10,23 @@
 
 // The text of the line last read. The one place that knows where the
 // reader keeps it.
-static char* line_text(LineReader& reader)
+static char* line_text(LineReader* reader)
 {
-    return reader.buffer;
+    return reader->buffer;
 }
 
 bool open_source(SourceFile& file, const char* path)
 {
-    FILE* stream = fopen(path, "r");
-    int open_errno = errno;
-    file = SourceFile{path, stream, LineReader{stream, {}}, 0, true};
-    if (stream != nullptr)
-        return true;
-    report(Severity::error, path, 0, "cannot be opened: %s", strerror(open_errno));
-    file.whole = false;
-    return false;
+    file.path = path;
+    file.line_number = 0;
+    file.stream = fopen(path, "r");
+    file.whole = file.stream != nullptr;
+    if (!file.whole) {
+        report(Severity::error, path, 0, "cannot be opened: %s", strerror(errno));
+        return false;
+    }
+    file.reader = LineReader{file.stream, {}};
+    return true;
 }
 
 // True when the file's last byte is a line feed. Read with pread on the
@@ -45,7 +47,7 @@ static bool ends_in_line_feed(FILE* stream)
 static void report_long_line(SourceFile& file)
 {
     const size_t longest = line_buffer_size - 2;
-    if (strlen(line_text(file.reader)) > longest)
+    if (strlen(line_text(&file.reader)) > longest)
         report(Severity::error, file.path, file.line_number,
                "long line: more than %zu bytes before its line feed", longest);
     else if (read_line(file.reader) == ReadOutcome::end_of_input &&
@@ -74,7 +76,7 @@ char* next_line(SourceFile& file)
         file.whole = false;
         return nullptr;
     }
-    return line_text(file.reader);
+    return line_text(&file.reader);
 }
 
 bool close_source(SourceFile& file)
