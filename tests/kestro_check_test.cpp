@@ -175,13 +175,13 @@ TEST(KestroCheck, NewsfeedsRulesTheLoadersTakeAsWritten)
          "kestro/newsfeeds:1: warning: pattern \"comp.* \" ends in a blank or tab, which is part "
          "of the pattern (up to a \"#\", all of the line is)\n"},
         {"tab at the end", "newsfeeds", "up\tcomp.*\nsci\tsci.*\t\n",
-         "kestro/newsfeeds:2: warning: pattern \"sci.*\t\" ends in a blank or tab, which is part "
+         "kestro/newsfeeds:2: warning: pattern \"sci.*\\t\" ends in a blank or tab, which is part "
          "of the pattern (up to a \"#\", all of the line is)\n"},
         {"carriage returns", "newsfeeds", "up\tcomp.*\r\nsci\tsci.*\r\n",
-         "kestro/newsfeeds:1: warning: pattern ends in a carriage return, which is part of the "
-         "pattern (a line end written on another system?)\n"
-         "kestro/newsfeeds:2: warning: pattern ends in a carriage return, which is part of the "
-         "pattern (a line end written on another system?)\n"},
+         "kestro/newsfeeds:1: warning: pattern \"comp.*\\r\" ends in a carriage return, which "
+         "is part of the pattern (a line end written on another system?)\n"
+         "kestro/newsfeeds:2: warning: pattern \"sci.*\\r\" ends in a carriage return, which "
+         "is part of the pattern (a line end written on another system?)\n"},
         {"empty pattern", "newsfeeds", "up\tcomp.*\nsci\t# none yet\nsci\tsci.*\n",
          "kestro/newsfeeds:2: warning: empty pattern: it matches no group\n"},
         {"blank after the feed name", "newsfeeds", "up\tcomp.*\nsci \tsci.*\n",
@@ -374,9 +374,9 @@ TEST(KestroCheck, RoutingSummary)
               "local.test 1 1 y\n");
     RunResult result = check(dir, {"-r"});
     EXPECT_EQ(result.out,
-              "kestro/newsfeeds:1: note: feed up, pattern comp.lang.*: 2 groups\n"
-              "kestro/newsfeeds:2: note: feed up, pattern comp.*: 1 group\n"
-              "kestro/newsfeeds:3: note: feed sci, pattern sci.*: 1 group\n"
+              "kestro/newsfeeds:1: note: feed up, pattern \"comp.lang.*\": 2 groups\n"
+              "kestro/newsfeeds:2: note: feed up, pattern \"comp.*\": 1 group\n"
+              "kestro/newsfeeds:3: note: feed sci, pattern \"sci.*\": 1 group\n"
               "kestro/active: note: 1 of 5 groups go to no feed\n");
     EXPECT_EQ(result.exit_status, 0);
 }

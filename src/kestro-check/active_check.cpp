@@ -58,7 +58,8 @@ ActiveTotals check_active(RuleList& rules)
         auto [first, added] = first_lines.try_emplace(split->name, file.line_number);
         if (!added) {
             report(Severity::warning, path_active, file.line_number,
-                   "group %s already stands on line %u", split->name, first->second);
+                   "group %s already stands on line %u", shown(split->name).c_str(),
+                   first->second);
         } else {
             ++totals.groups;
             if (!route_group(rules, split->name))

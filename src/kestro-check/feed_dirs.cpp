@@ -35,7 +35,7 @@ static void check_queue_file(const CheckedRule& rule, const char* path, const st
 {
     if (access(path, W_OK) != 0)
         report(Severity::error, path_newsfeeds, rule.line, "feed %s: cannot append to %s: %s",
-               rule.feed_name.c_str(), path, strerror(errno));
+               shown(rule.feed_name.c_str()).c_str(), shown(path).c_str(), strerror(errno));
     if (ends_unfinished(path, st))
         report(Severity::warning, path, 0, "last line has no line feed");
 }
@@ -43,22 +43,25 @@ static void check_queue_file(const CheckedRule& rule, const char* path, const st
 // Checks the directory that must hold a queue file not made yet.
 static void check_directory(const CheckedRule& rule, const std::string& directory)
 {
-    const char* feed = rule.feed_name.c_str();
+    std::string feed_text = shown(rule.feed_name.c_str());
+    std::string directory_text = shown(directory.c_str());
+    const char* feed = feed_text.c_str();
+    const char* shown_directory = directory_text.c_str();
     struct stat st;
     if (stat(directory.c_str(), &st) != 0) {
         if (errno == ENOENT)
             report(Severity::error, path_newsfeeds, rule.line,
                    "feed %s: no directory %s: feedqueue fails at the feed's first article",
-                   feed, directory.c_str());
+                   feed, shown_directory);
         else
             report(Severity::error, path_newsfeeds, rule.line, "feed %s: cannot reach %s: %s",
-                   feed, directory.c_str(), strerror(errno));
+                   feed, shown_directory, strerror(errno));
     } else if (!S_ISDIR(st.st_mode)) {
         report(Severity::error, path_newsfeeds, rule.line, "feed %s: %s is not a directory",
-               feed, directory.c_str());
+               feed, shown_directory);
     } else if (access(directory.c_str(), W_OK | X_OK) != 0) {
         report(Severity::error, path_newsfeeds, rule.line,
-               "feed %s: cannot create the queue file in %s: %s", feed, directory.c_str(),
+               "feed %s: cannot create the queue file in %s: %s", feed, shown_directory,
                strerror(errno));
     }
 }

@@ -42,3 +42,23 @@ unsigned findings_reported()
 {
     return findings;
 }
+
+std::string shown(const char* text)
+{
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        auto byte = static_cast<unsigned char>(*p);
+        if (byte == '\t') {
+            out += "\\t";
+        } else if (byte == '\r') {
+            out += "\\r";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\%03o", byte);
+            out += escape;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}

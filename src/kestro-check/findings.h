@@ -3,6 +3,8 @@
 // line applies.
 #pragma once
 
+#include <string>
+
 enum class Severity {
     error,    // one of the programs fails or loses an article
     warning,  // one of the programs silently does less than meant
@@ -16,3 +18,7 @@ void report(Severity severity, const char* path, unsigned line, const char* form
 
 // The number of errors and warnings written so far.
 unsigned findings_reported();
+
+// The text with each control byte written as an escape (\t, \r or \ooo),
+// so that a name or pattern in a finding stays visible and on one line.
+std::string shown(const char* text);

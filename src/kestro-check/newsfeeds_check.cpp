@@ -27,33 +27,33 @@ static void report_malformed(unsigned line, const char* rest)
 // Reports what is wrong with a rule's feed name.
 static void check_feed_name(const CheckedRule& rule)
 {
+    char last = last_byte(rule.feed_name);
     if (rule.feed_name.empty())
         report(Severity::warning, path_newsfeeds, rule.line,
                "empty feed name: the queue is the file outgoing in suck/ itself");
-    else if (last_byte(rule.feed_name) == ' ')
+    else if (last == ' ' || last == '\r')
         report(Severity::warning, path_newsfeeds, rule.line,
-               "feed name \"%s\" ends in a blank, which is part of the name",
-               rule.feed_name.c_str());
-    else if (last_byte(rule.feed_name) == '\r')
-        report(Severity::warning, path_newsfeeds, rule.line,
-               "feed name ends in a carriage return, which is part of the name");
+               "feed name \"%s\" ends in a %s, which is part of the name",
+               shown(rule.feed_name.c_str()).c_str(), last == ' ' ? "blank" : "carriage return");
 }
 
 // Reports what is wrong with a rule's pattern; true when it did.
 static bool check_pattern(const CheckedRule& rule)
 {
     char last = last_byte(rule.pattern);
+    std::string pattern = shown(rule.pattern.c_str());
     if (rule.pattern.empty())
         report(Severity::warning, path_newsfeeds, rule.line, "empty pattern: it matches no group");
     else if (last == ' ' || last == '\t')
         report(Severity::warning, path_newsfeeds, rule.line,
                "pattern \"%s\" ends in a blank or tab, which is part of the pattern "
                "(up to a \"#\", all of the line is)",
-               rule.pattern.c_str());
+               pattern.c_str());
     else if (last == '\r')
         report(Severity::warning, path_newsfeeds, rule.line,
-               "pattern ends in a carriage return, which is part of the pattern "
-               "(a line end written on another system?)");
+               "pattern \"%s\" ends in a carriage return, which is part of the pattern "
+               "(a line end written on another system?)",
+               pattern.c_str());
     else
         return false;
     return true;

@@ -88,12 +88,12 @@ static void report_shadowed(const RuleList& rules, const CheckedRule& rule)
         report(Severity::warning, path_newsfeeds, rule.line,
                "rule receives no article: earlier rules take each group it matches first, "
                "such as line %u (feed %s)",
-               taker.line, taker.feed_name.c_str());
+               taker.line, shown(taker.feed_name.c_str()).c_str());
     else
         report(Severity::warning, path_newsfeeds, rule.line,
                "rule receives no article: the rule of line %u (feed %s) takes each group it "
                "matches first",
-               taker.line, taker.feed_name.c_str());
+               taker.line, shown(taker.feed_name.c_str()).c_str());
 }
 
 void report_routing(const RuleList& rules)
@@ -116,8 +116,9 @@ void report_routing(const RuleList& rules)
 void report_routing_summary(const RuleList& rules, size_t groups, size_t unrouted)
 {
     for (const CheckedRule& rule : rules)
-        report(Severity::note, path_newsfeeds, rule.line, "feed %s, pattern %s: %zu group%s",
-               rule.feed_name.c_str(), rule.pattern.c_str(), rule.groups_received,
+        report(Severity::note, path_newsfeeds, rule.line, "feed %s, pattern \"%s\": %zu group%s",
+               shown(rule.feed_name.c_str()).c_str(), shown(rule.pattern.c_str()).c_str(),
+               rule.groups_received,
                rule.groups_received == 1 ? "" : "s");
     report(Severity::note, path_active, 0, "%zu of %zu groups go to no feed", unrouted, groups);
 }
