@@ -403,3 +403,15 @@ TEST(KestroCheck, UsageErrors)
         EXPECT_EQ(result.exit_status, 2) << c.args.back();
     }
 }
+
+// Findings that cannot be written are no check: status 2, not 1 or 0.
+TEST(KestroCheck, UnwritableOutputIsNoCheck)
+{
+    ScratchDir dir;
+    make_clean(dir);
+    dir.write("kestro/newsfeeds", "up comp.*\n");
+    RunResult result =
+        run_program("kestro-check", {}, {.cwd = dir.path(), .stdout_path = "/dev/full"});
+    EXPECT_EQ(result.err, program_path("kestro-check") + ": " + text_of(ENOSPC) + "\n");
+    EXPECT_EQ(result.exit_status, 2);
+}
