@@ -9,6 +9,20 @@
 #include <cstdlib>
 #include <cstring>
 
+RuleLine parse_rule_line(char* line)
+{
+    // The line feed is the last byte, so this cuts the comment if there is
+    // one and the line feed otherwise.
+    line[strcspn(line, "#\n")] = '\0';
+    if (line[0] == '\0')
+        return {RuleLineKind::skipped, nullptr, nullptr};
+    char* tab = strchr(line, '\t');
+    if (tab == nullptr)
+        return {RuleLineKind::malformed, nullptr, nullptr};
+    *tab = '\0';
+    return {RuleLineKind::rule, line, tab + 1};
+}
+
 enum class RuleRead { rule, end_of_file, failed };
 
 // Reads up to the next rule line and splits it in the buffer into feed name
@@ -28,20 +42,15 @@ static RuleRead next_rule(LineReader& reader, char*& feed_name, char*& pattern)
         case ReadOutcome::line:
             break;
         }
-        char* line = reader.buffer;
-        // The line feed is the last byte, so this cuts the comment if there
-        // is one and the line feed otherwise.
-        line[strcspn(line, "#\n")] = '\0';
-        if (line[0] == '\0')
+        RuleLine parsed = parse_rule_line(reader.buffer);
+        if (parsed.kind == RuleLineKind::skipped)
             continue;
-        char* tab = strchr(line, '\t');
-        if (tab == nullptr) {
+        if (parsed.kind == RuleLineKind::malformed) {
             fprintf(stderr, "%s: malformed line\n", path_newsfeeds);
             return RuleRead::failed;
         }
-        *tab = '\0';
-        feed_name = line;
-        pattern = tab + 1;
+        feed_name = parsed.feed_name;
+        pattern = parsed.pattern;
         return RuleRead::rule;
     }
 }

@@ -17,6 +17,23 @@ struct FeedPattern {
     char* pattern;
 };
 
+// What one line of newsfeeds is once its line feed and comment are cut.
+enum class RuleLineKind { rule, skipped, malformed };
+
+// A line of newsfeeds split in place. For a rule, feed_name and pattern lie
+// in the line; otherwise both are nullptr.
+struct RuleLine {
+    RuleLineKind kind;
+    char* feed_name;
+    char* pattern;
+};
+
+// Applies the loaders' line rules to a line as read_line yields it (ending
+// in its line feed), cutting it in place: the line feed and a comment from
+// the first "#" go; nothing left is a skipped line; no tab is malformed;
+// else the first tab splits feed name from pattern, both kept whole.
+RuleLine parse_rule_line(char* line);
+
 // Loads every rule of newsfeeds. nullopt: the failure has been reported on
 // standard error. A list of no rule is nullptr.
 std::optional<FeedRule*> load_feed_rules();
