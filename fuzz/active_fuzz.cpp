@@ -93,8 +93,8 @@ void check_strict(const std::string& line)
     auto again = parse_active_entry(normal_cut.data());
     FUZZ_CHECK(again.has_value());
     FUZZ_CHECK(same_entry(*again, *expected));
-    FUZZ_CHECK(written_by([&](FILE* out) { format_active_entry(out, *again); }) == normal);
-    FUZZ_CHECK(written_by([&](FILE* out) { format_active_entry(out, *entry); }) == normal);
+    FUZZ_CHECK(written_by([&](OutputBuffer& out) { format_active_entry(out, *again); }) == normal);
+    FUZZ_CHECK(written_by([&](OutputBuffer& out) { format_active_entry(out, *entry); }) == normal);
 }
 
 // The loose split accepts exactly the lines with a blank that is not their
@@ -109,8 +109,6 @@ void check_loose(const std::string& line)
         return;
     FUZZ_CHECK(std::string(split->name) == line.substr(0, blank));
     FUZZ_CHECK(std::string(split->name) + ' ' + split->rest == line);
-    auto listed = written_by([&](FILE* out) { fprintf(out, "%s %s", split->name, split->rest); });
-    FUZZ_CHECK(listed == line);
 }
 
 }  // namespace

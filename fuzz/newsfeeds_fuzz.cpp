@@ -1,5 +1,5 @@
-// Fuzzes the two newsfeeds loaders on arbitrary file contents. The input is
-// written to "kestro/newsfeeds" in a private working directory; the rules
+// Fuzzes the two newsfeeds loaders on arbitrary file contents, read from a
+// file in memory through the loaders' own reading of a file; the rules
 // that load_feed_rules returns are compared with a plain reading of the
 // file's line rules, load_feed_patterns must give each feed's patterns in
 // the same order, and a failure must be reported once, on standard error,
@@ -8,9 +8,7 @@
 #include "feed_rules.h"
 #include "fuzz_support.h"
 
-#include <fcntl.h>
 #include <sanitizer/common_interface_defs.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,7 +33,7 @@ struct Expected {
     std::string report;  // empty when the file loads
 };
 
-constexpr size_t longest_line = 1023;  // with its line feed
+constexpr size_t longest_with_feed = 1023;  // a line with its line feed
 constexpr size_t max_feeds_checked = 16;
 const char long_line_report[] = "kestro/newsfeeds: long line\n";
 const char malformed_report[] = "kestro/newsfeeds: malformed line\n";
@@ -50,7 +48,7 @@ Expected reference_load(const uint8_t* data, size_t size)
     while (pos < size) {
         auto start = reinterpret_cast<const char*>(data + pos);
         auto line_feed = static_cast<const char*>(
-            memchr(start, '\n', std::min(size - pos, longest_line)));
+            memchr(start, '\n', std::min(size - pos, longest_with_feed)));
         if (line_feed == nullptr)
             return {{}, long_line_report};
         std::string line(start, line_feed);
@@ -68,82 +66,18 @@ Expected reference_load(const uint8_t* data, size_t size)
     return expected;
 }
 
-// The private working directory, made once per process, and the
-// descriptors used to step into it and to catch standard error.
-struct Workspace {
-    std::string path;
-    int home;          // the directory the fuzzer runs in
-    int private_dir;   // holds kestro/newsfeeds and the caught reports
-    int real_stderr;   // a copy of the real standard error
-};
+// A copy of the real standard error, where sanitizer reports keep going
+// while the loaders' own reports are caught.
+int real_stderr = -1;
 
-Workspace* workspace;
-
-// Removes the private directory when the process ends.
-void remove_workspace()
+// Makes the copy, once per process.
+void keep_real_stderr()
 {
-    unlink((workspace->path + "/kestro/newsfeeds").c_str());
-    unlink((workspace->path + "/stderr").c_str());
-    rmdir((workspace->path + "/kestro").c_str());
-    rmdir(workspace->path.c_str());
-}
-
-// Where to make the private directory: in memory where the system has such
-// a place, since every input is written to a file and read many times.
-std::string temporary_directory()
-{
-    struct stat status;
-    if (stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) && access("/dev/shm", W_OK) == 0)
-        return "/dev/shm";
-    const char* tmp = getenv("TMPDIR");
-    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
-
-// Makes the private directory with its "kestro" subdirectory.
-void make_workspace()
-{
-    std::string path = temporary_directory() + "/newsfeeds_fuzz.XXXXXX";
-    FUZZ_CHECK(mkdtemp(path.data()) != nullptr);
-    FUZZ_CHECK(mkdir((path + "/kestro").c_str(), 0700) == 0);
-    workspace = new Workspace{path, open(".", O_RDONLY | O_DIRECTORY),
-                              open(path.c_str(), O_RDONLY | O_DIRECTORY), dup(STDERR_FILENO)};
-    FUZZ_CHECK(workspace->home >= 0 && workspace->private_dir >= 0 && workspace->real_stderr >= 0);
-    atexit(remove_workspace);
-    // Sanitizer reports keep going to the real standard error while the
-    // loaders' own reports are caught. The interface takes the descriptor
-    // in a pointer.
+    real_stderr = dup(STDERR_FILENO);
+    FUZZ_CHECK(real_stderr >= 0);
+    // The interface takes the descriptor in a pointer.
     // NOLINTNEXTLINE(performance-no-int-to-ptr)
-    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(workspace->real_stderr)));
-}
-
-// Makes a new empty file. Truncating the old one instead would make some
-// file systems write it out at every close, which slows the fuzzing down
-// many times over.
-int new_file(const char* path, int flags)
-{
-    unlink(path);
-    return open(path, flags | O_CREAT | O_EXCL, 0600);
-}
-
-// Writes the whole input to kestro/newsfeeds.
-void write_newsfeeds(const uint8_t* data, size_t size)
-{
-    int fd = new_file("kestro/newsfeeds", O_WRONLY);
-    FUZZ_CHECK(fd >= 0);
-    FUZZ_CHECK(write(fd, data, size) == static_cast<ssize_t>(size));
-    FUZZ_CHECK(close(fd) == 0);
-}
-
-// Reads back what a descriptor's file holds.
-std::string file_text(int fd)
-{
-    std::string text;
-    char buffer[256];
-    ssize_t got;
-    FUZZ_CHECK(lseek(fd, 0, SEEK_SET) == 0);
-    while ((got = read(fd, buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(got));
-    return text;
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(real_stderr)));
 }
 
 // Runs load with standard error sent to a file; returns what it wrote
@@ -151,11 +85,10 @@ std::string file_text(int fd)
 template <typename Load>
 std::string caught_stderr(Load load)
 {
-    int file = new_file("stderr", O_RDWR);
-    FUZZ_CHECK(file >= 0);
+    int file = memory_file("", 0);
     FUZZ_CHECK(dup2(file, STDERR_FILENO) == STDERR_FILENO);
     load();
-    FUZZ_CHECK(dup2(workspace->real_stderr, STDERR_FILENO) == STDERR_FILENO);
+    FUZZ_CHECK(dup2(real_stderr, STDERR_FILENO) == STDERR_FILENO);
     std::string text = file_text(file);
     close(file);
     return text;
@@ -196,10 +129,13 @@ std::vector<std::string> patterns_of(const std::vector<Rule>& rules, const std::
 
 // load_feed_patterns for one feed: the same outcome and report as expected,
 // and that feed's patterns in file order.
-void check_patterns(const Expected& expected, const std::string& feed)
+void check_patterns(int newsfeeds, const Expected& expected, const std::string& feed)
 {
     std::optional<FeedPattern*> loaded;
-    std::string report = caught_stderr([&] { loaded = load_feed_patterns(feed.c_str()); });
+    std::string report = caught_stderr([&] {
+        start_line_reader(fuzz_reader, newsfeeds);
+        loaded = read_feed_patterns(fuzz_reader, feed.c_str());
+    });
     FUZZ_CHECK(report == expected.report);
     FUZZ_CHECK(loaded.has_value() == expected.report.empty());
     if (loaded)
@@ -210,14 +146,16 @@ void check_patterns(const Expected& expected, const std::string& feed)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (workspace == nullptr)
-        make_workspace();
-    FUZZ_CHECK(fchdir(workspace->private_dir) == 0);
-    write_newsfeeds(data, size);
+    if (real_stderr < 0)
+        keep_real_stderr();
+    int newsfeeds = memory_file(data, size);
     Expected expected = reference_load(data, size);
 
     std::optional<FeedRule*> rules;
-    std::string report = caught_stderr([&] { rules = load_feed_rules(); });
+    std::string report = caught_stderr([&] {
+        start_line_reader(fuzz_reader, newsfeeds);
+        rules = read_feed_rules(fuzz_reader);
+    });
     FUZZ_CHECK(report == expected.report);
     FUZZ_CHECK(rules.has_value() == expected.report.empty());
     if (rules) {
@@ -233,8 +171,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::find(feeds.begin(), feeds.end(), rule.feed_name) == feeds.end())
             feeds.push_back(rule.feed_name);
     }
-    for (const std::string& feed : feeds)
-        check_patterns(expected, feed);
-    FUZZ_CHECK(fchdir(workspace->home) == 0);
+    for (const std::string& feed : feeds) {
+        FUZZ_CHECK(lseek(newsfeeds, 0, SEEK_SET) == 0);
+        check_patterns(newsfeeds, expected, feed);
+    }
+    close(newsfeeds);
     return 0;
 }

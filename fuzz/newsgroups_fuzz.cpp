@@ -20,7 +20,7 @@ void check_line(const std::string& line)
         return;
     FUZZ_CHECK(std::string(entry->name) == line.substr(0, tab));
     FUZZ_CHECK(std::string(entry->description) == line.substr(tab + 1));
-    FUZZ_CHECK(written_by([&](FILE* out) { format_newsgroups_entry(out, *entry); }) == line);
+    FUZZ_CHECK(written_by([&](OutputBuffer& out) { format_newsgroups_entry(out, *entry); }) == line);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "active.h"
+#include "output_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +11,7 @@
 
 static std::string format(const ActiveEntry& entry)
 {
-    char* written = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&written, &size);
-    format_active_entry(out, entry);
-    fclose(out);
-    std::string text(written, size);
-    free(written);
-    return text;
+    return written_by([&](OutputBuffer& out) { format_active_entry(out, entry); });
 }
 
 // A line for the strict reader and what the writer makes of it; a null

@@ -1,4 +1,5 @@
 #include "newsgroups.h"
+#include "output_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -35,12 +36,7 @@ TEST(NewsgroupsFormat, ParseAndWriteBack)
             continue;
         EXPECT_STREQ(entry->name, c.name);
         EXPECT_STREQ(entry->description, c.description);
-        char* written = nullptr;
-        size_t size = 0;
-        FILE* out = open_memstream(&written, &size);
-        format_newsgroups_entry(out, *entry);
-        fclose(out);
-        EXPECT_EQ(std::string(written, size), c.line);
-        free(written);
+        EXPECT_EQ(written_by([&](OutputBuffer& out) { format_newsgroups_entry(out, *entry); }),
+                  c.line);
     }
 }

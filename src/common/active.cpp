@@ -63,12 +63,6 @@ std::optional<ActiveEntry> parse_active_entry(char* line)
     return entry;
 }
 
-void format_active_entry(FILE* out, const ActiveEntry& entry)
-{
-    fprintf(out, "%s %u %u %c\n", entry.name, static_cast<unsigned>(entry.number1),
-            static_cast<unsigned>(entry.number2), entry.flag);
-}
-
 // The number of decimal digits of n.
 static size_t decimal_digits(uint32_t n)
 {
@@ -76,6 +70,45 @@ static size_t decimal_digits(uint32_t n)
     for (; n >= 10; n /= 10)
         ++digits;
     return digits;
+}
+
+// Writes n in decimal at p; returns the end of the digits.
+static char* put_decimal(char* p, uint32_t n)
+{
+    char* end = p + decimal_digits(n);
+    char* digit = end;
+    do {
+        *--digit = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n != 0);
+    return end;
+}
+
+// The bytes after the name: a blank, the numbers and the flag, each after
+// a blank, and the line feed.
+constexpr size_t entry_tail_room = 25;
+
+bool format_active_entry(OutputBuffer& out, const ActiveEntry& entry)
+{
+    size_t name_length = strlen(entry.name);
+    size_t in_place = name_length <= output_reserve_max - entry_tail_room ? name_length : 0;
+    if (in_place == 0 && !put_output(out, entry.name, name_length))
+        return false;
+    char* start = reserve_output(out, in_place + entry_tail_room);
+    if (start == nullptr)
+        return false;
+    char* p = start;
+    memcpy(p, entry.name, in_place);
+    p += in_place;
+    *p++ = ' ';
+    p = put_decimal(p, entry.number1);
+    *p++ = ' ';
+    p = put_decimal(p, entry.number2);
+    *p++ = ' ';
+    *p++ = entry.flag;
+    *p++ = '\n';
+    commit_output(out, static_cast<size_t>(p - start));
+    return true;
 }
 
 size_t active_entry_length(const ActiveEntry& entry)

@@ -1,9 +1,10 @@
 // The active file: one group per line, "name number1 number2 flag".
 #pragma once
 
+#include "output_buffer.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <optional>
 
 // A strictly parsed active line. The strings lie in the line buffer.
@@ -23,8 +24,9 @@ struct ActiveLine {
 // Parses a line (ending in its line feed) in place; nullopt when malformed.
 std::optional<ActiveEntry> parse_active_entry(char* line);
 
-// Writes the entry as "%s %u %u %c\n"; the caller checks the stream.
-void format_active_entry(FILE* out, const ActiveEntry& entry);
+// Writes the entry as "%s %u %u %c\n" to out. False once a write of out
+// has failed.
+bool format_active_entry(OutputBuffer& out, const ActiveEntry& entry);
 
 // The length of the line that format_active_entry writes, line feed
 // included. It can exceed the length of the line the entry was read from,

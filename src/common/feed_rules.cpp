@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 RuleLine parse_rule_line(char* line)
 {
@@ -42,7 +44,7 @@ static RuleRead next_rule(LineReader& reader, char*& feed_name, char*& pattern)
         case ReadOutcome::line:
             break;
         }
-        RuleLine parsed = parse_rule_line(reader.buffer);
+        RuleLine parsed = parse_rule_line(reader.line);
         if (parsed.kind == RuleLineKind::skipped)
             continue;
         if (parsed.kind == RuleLineKind::malformed) {
@@ -56,12 +58,15 @@ static RuleRead next_rule(LineReader& reader, char*& feed_name, char*& pattern)
 }
 
 // Opens newsfeeds for one of the loaders; reports a failure.
-static FILE* open_newsfeeds()
+static bool open_newsfeeds(LineReader& reader)
 {
-    FILE* stream = fopen(path_newsfeeds, "r");
-    if (stream == nullptr)
+    int fd = open(path_newsfeeds, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         perror(path_newsfeeds);
-    return stream;
+        return false;
+    }
+    start_line_reader(reader, fd);
+    return true;
 }
 
 // Reports that memory ran out while the rules were loaded.
@@ -133,11 +138,8 @@ void free_feed_patterns(FeedPattern* record)
     }
 }
 
-std::optional<FeedRule*> load_feed_rules()
+std::optional<FeedRule*> read_feed_rules(LineReader& reader)
 {
-    LineReader reader{open_newsfeeds(), {}};
-    if (reader.stream == nullptr)
-        return std::nullopt;
     FeedRule* head = nullptr;
     FeedRule** tail = &head;
     char* feed_name;
@@ -152,7 +154,6 @@ std::optional<FeedRule*> load_feed_rules()
         }
         tail = &(*tail)->next;
     }
-    fclose(reader.stream);
     if (outcome == RuleRead::failed) {
         free_feed_rules(head);
         return std::nullopt;
@@ -160,11 +161,8 @@ std::optional<FeedRule*> load_feed_rules()
     return head;
 }
 
-std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
+std::optional<FeedPattern*> read_feed_patterns(LineReader& reader, const char* wanted_feed)
 {
-    LineReader reader{open_newsfeeds(), {}};
-    if (reader.stream == nullptr)
-        return std::nullopt;
     FeedPattern* head = nullptr;
     FeedPattern** tail = &head;
     char* feed_name;
@@ -181,10 +179,29 @@ std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
         }
         tail = &(*tail)->next;
     }
-    fclose(reader.stream);
     if (outcome == RuleRead::failed) {
         free_feed_patterns(head);
         return std::nullopt;
     }
     return head;
+}
+
+std::optional<FeedRule*> load_feed_rules()
+{
+    LineReader reader;
+    if (!open_newsfeeds(reader))
+        return std::nullopt;
+    std::optional<FeedRule*> rules = read_feed_rules(reader);
+    close(reader.fd);
+    return rules;
+}
+
+std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
+{
+    LineReader reader;
+    if (!open_newsfeeds(reader))
+        return std::nullopt;
+    std::optional<FeedPattern*> patterns = read_feed_patterns(reader, wanted_feed);
+    close(reader.fd);
+    return patterns;
 }

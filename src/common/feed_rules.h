@@ -2,6 +2,8 @@
 // lines empty once the comment is cut are skipped.
 #pragma once
 
+#include "line_reader.h"
+
 #include <optional>
 
 // One rule line, in a list in file order. Records and strings are never freed.
@@ -42,6 +44,12 @@ std::optional<FeedRule*> load_feed_rules();
 // byte. Every line of the file is checked, whichever feed it names.
 // nullopt: the failure has been reported. A list of no pattern is nullptr.
 std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed);
+
+// The loaders' work on a reader that is open already, for the loaders
+// themselves and for the tests and fuzzing, which read from memory. They
+// read to the end and report as the loaders do; the caller closes.
+std::optional<FeedRule*> read_feed_rules(LineReader& reader);
+std::optional<FeedPattern*> read_feed_patterns(LineReader& reader, const char* wanted_feed);
 
 // Frees a list of rules. The programs keep theirs until they end; the
 // loaders free the part of a list built before a failure.

@@ -1,24 +1,45 @@
-// Line-by-line reading of a configuration file through a fixed buffer.
+// Line-by-line reading of a configuration file, in large blocks.
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 
-constexpr size_t line_buffer_size = 1024;
+// The longest line accepted: this many bytes before its line feed.
+constexpr size_t longest_line = 1022;
+
+// How much is read from the file at a time.
+constexpr size_t read_block_size = 128 * 1024;
 
 enum class ReadOutcome { line, end_of_input, long_line };
 
-// The caller opens the stream and keeps the file's path for its messages.
+// Why a line was a long line.
+enum class LongLine { too_long, no_line_feed, nul_byte };
+
+// The caller opens the file, hands its descriptor to start_line_reader,
+// closes it when done and keeps its path for its messages. The reader
+// holds its own block buffer, so reading takes constant memory.
 struct LineReader {
-    FILE* stream;
-    char buffer[line_buffer_size];
+    int fd;
+    char* line;         // the current line: its bytes, its line feed, a NUL
+    size_t length;      // of the current line, its line feed included
+    LongLine why_long;  // after the outcome long_line
+    size_t start;       // the unread bytes are block[start, end)
+    size_t end;
+    size_t first_nul;   // where the block's first NUL byte is; end when none
+    char covered;       // the byte that the NUL after the line stands on
+    bool at_end;        // the file has no more bytes
+    bool failed;        // a read failed
+    char block[read_block_size + 1];
 };
 
-// Reads the next line into the buffer. A line ends in its only line feed,
-// followed by a NUL byte; a line with no line feed within the buffer (too
-// long, last in the file without one, or holding a NUL byte) is a long line.
-// A read error ends the input as end of file does.
+// Makes the reader ready to read the open file fd from where it stands.
+void start_line_reader(LineReader& reader, int fd);
+
+// Reads the next line. A line ends in its only line feed, with a NUL after
+// it; it lies in the reader's block and stays valid until the next call.
+// A line with no line feed within 1023 bytes (too long, last in the file
+// without one, or holding a NUL byte) is a long line. A read error ends
+// the input, and the bytes of an unfinished line are dropped.
 ReadOutcome read_line(LineReader& reader);
 
-// True when the stream's error indicator is set.
+// True when a read failed; then the input ended there.
 bool read_failed(const LineReader& reader);

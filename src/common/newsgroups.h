@@ -1,7 +1,8 @@
 // The newsgroups file: one group per line, "name\tdescription".
 #pragma once
 
-#include <cstdio>
+#include "output_buffer.h"
+
 #include <optional>
 
 // A parsed newsgroups line. The strings lie in the line buffer; the
@@ -15,5 +16,6 @@ struct NewsgroupsEntry {
 // the line begins with it.
 std::optional<NewsgroupsEntry> parse_newsgroups_entry(char* line);
 
-// Writes the entry as "%s\t%s"; the caller checks the stream.
-void format_newsgroups_entry(FILE* out, const NewsgroupsEntry& entry);
+// Writes the entry as "%s\t%s" to out. False once a write of out has
+// failed.
+bool format_newsgroups_entry(OutputBuffer& out, const NewsgroupsEntry& entry);

@@ -3,6 +3,7 @@
 #include "active.h"
 #include "line_reader.h"
 #include "newsgroups.h"
+#include "output_buffer.h"
 #include "paths.h"
 #include "replacement_file.h"
 #include "startup.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,42 +24,52 @@ static const int not_a_file = EINVAL;
 
 enum class LineCopy { written, dropped, malformed, long_line };
 
+// True when the line's name is the group's. The first bytes differ on
+// nearly every line, which spares the call.
+static bool is_group(const char* name, const char* group)
+{
+    return name[0] == group[0] && strcmp(name, group) == 0;
+}
+
 // Parses one line of the pair's file and writes it to out unless it
 // belongs to group. The line is parsed whole first: a malformed line of the
 // group itself is an error too. A line that would come out longer than a
 // reader accepts is not written, lest the new file be unreadable.
-static LineCopy copy_line(FileKind kind, char* line, const char* group, FILE* out)
+static LineCopy copy_line(FileKind kind, char* line, const char* group, OutputBuffer& out)
 {
     if (kind == FileKind::active) {
         std::optional<ActiveEntry> entry = parse_active_entry(line);
         if (!entry)
             return LineCopy::malformed;
-        if (strcmp(entry->name, group) == 0)
+        if (is_group(entry->name, group))
             return LineCopy::dropped;
-        if (active_entry_length(*entry) > line_buffer_size - 1)
+        if (active_entry_length(*entry) > longest_line + 1)
             return LineCopy::long_line;
         format_active_entry(out, *entry);
     } else {
         std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(line);
         if (!entry)
             return LineCopy::malformed;
-        if (strcmp(entry->name, group) == 0)
+        if (is_group(entry->name, group))
             return LineCopy::dropped;
         format_newsgroups_entry(out, *entry);
     }
     return LineCopy::written;
 }
 
-// Copies the file to out without the group's lines. Reports the first long
-// or malformed line, a write failure and a read error; false after any.
-static bool copy_without_group(const FilePair& pair, FILE* in, FILE* out, const char* group)
+// Copies the file in to out without the group's lines; what is left in
+// out's buffer is the caller's to write out. Reports the first long or
+// malformed line, a write failure and a read error; false after any.
+static bool copy_without_group(const FilePair& pair, int in, OutputBuffer& out,
+                               const char* group)
 {
-    LineReader reader{in, {}};
+    LineReader reader;
+    start_line_reader(reader, in);
     bool copied = true;
     for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
         LineCopy result = LineCopy::long_line;
         if (outcome == ReadOutcome::line)
-            result = copy_line(pair.kind, reader.buffer, group, out);
+            result = copy_line(pair.kind, reader.line, group, out);
         if (result == LineCopy::long_line) {
             fprintf(stderr, "%s: long line\n", pair.path);
             copied = false;
@@ -68,7 +80,8 @@ static bool copy_without_group(const FilePair& pair, FILE* in, FILE* out, const 
             copied = false;
             break;
         }
-        if (result == LineCopy::written && ferror(out) != 0) {
+        if (result == LineCopy::written && out.error != 0) {
+            errno = out.error;
             perror(pair.replacement_path);
             copied = false;
             break;
@@ -81,11 +94,12 @@ static bool copy_without_group(const FilePair& pair, FILE* in, FILE* out, const 
     return copied;
 }
 
-// Pushes the stream's contents to stable storage before it is renamed
-// into place, so that a crash cannot leave an empty or partial file there.
-static bool flush_to_disk(FILE* out)
+// Writes out the rest of the copy and pushes the file to stable storage
+// before it is renamed into place, so that a crash cannot leave an empty
+// or partial file there. False with errno set.
+static bool finish_copy(OutputBuffer& out)
 {
-    return fflush(out) == 0 && fsync(fileno(out)) == 0;
+    return flush_output(out) && fsync(out.fd) == 0;
 }
 
 // Removes the replacement file after a failure, reporting a failed removal
@@ -97,10 +111,10 @@ static bool give_up(const FilePair& pair)
     return false;
 }
 
-// Closes the replacement stream; reports a failure.
-static bool close_replacement(const FilePair& pair, FILE* out)
+// Closes the replacement file; reports a failure.
+static bool close_replacement(const FilePair& pair, int fd)
 {
-    if (fclose(out) == 0)
+    if (close(fd) == 0)
         return true;
     perror(pair.replacement_path);
     return false;
@@ -113,58 +127,35 @@ static bool is_copyable(const struct stat& st)
     return S_ISREG(st.st_mode) || S_ISDIR(st.st_mode);
 }
 
-// Opens the file to be rewritten. A FIFO or a device is refused before
-// it is opened: reading it would wait for a writer, or never end, while
-// this run holds the lock. nullptr with errno set.
-static FILE* open_original(const char* path)
+// Opens the file to be rewritten for reading. A FIFO or a device is
+// refused before it is opened: reading it would wait for a writer, or
+// never end, while this run holds the lock. -1 with errno set.
+static int open_original(const char* path)
 {
     struct stat st;
     if (stat(path, &st) == 0 && !is_copyable(st)) {
         errno = not_a_file;
-        return nullptr;
+        return -1;
     }
-    FILE* in = fopen(path, "r");
-    if (in != nullptr && fstat(fileno(in), &st) == 0 && !is_copyable(st)) {
-        fclose(in);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && fstat(fd, &st) == 0 && !is_copyable(st)) {
+        close(fd);
         errno = not_a_file;
-        return nullptr;
+        return -1;
     }
-    return in;
+    return fd;
 }
 
-bool rewrite_without_group(const FilePair& pair, const char* group)
+// Puts the finished replacement file in place of the file. Reports a
+// failure; false after one.
+static bool commit(const FilePair& pair)
 {
-    int fd = lock_replacement(pair.replacement_path);
-    if (fd < 0) {
-        perror(pair.replacement_path);
-        return false;
-    }
-    FILE* out = fdopen(fd, "w");
-    if (out == nullptr) {
-        perror(pair.replacement_path);
-        close(fd);
-        return give_up(pair);
-    }
-    FILE* in = open_original(pair.path);
-    if (in == nullptr) {
-        perror(pair.path);
-        close_replacement(pair, out);
-        return give_up(pair);
-    }
-    bool copied = copy_without_group(pair, in, out, group);
-    fclose(in);
-    if (copied && !flush_to_disk(out)) {
-        perror(pair.replacement_path);
-        copied = false;
-    }
-    if (!close_replacement(pair, out) || !copied)
-        return give_up(pair);
     switch (commit_replacement(pair.replacement_path, pair.path)) {
     case Commit::renamed:
         break;
     case Commit::not_ours:
-        // Someone took the lock away by hand and another writer holds it
-        // now: its file is neither renamed nor removed.
+        // Someone took the lock away by hand and another writer may hold
+        // it now: its file is neither renamed nor removed.
         perror(pair.replacement_path);
         return false;
     case Commit::failed:
@@ -176,4 +167,31 @@ bool rewrite_without_group(const FilePair& pair, const char* group)
         return false;
     }
     return true;
+}
+
+bool rewrite_without_group(const FilePair& pair, const char* group)
+{
+    int fd = lock_replacement(pair.replacement_path);
+    if (fd < 0) {
+        perror(pair.replacement_path);
+        return false;
+    }
+    int in = open_original(pair.path);
+    if (in < 0) {
+        perror(pair.path);
+        close_replacement(pair, fd);
+        return give_up(pair);
+    }
+    OutputBuffer out;
+    start_output(out, fd);
+    bool copied = copy_without_group(pair, in, out, group);
+    close(in);
+    if (copied && !finish_copy(out)) {
+        perror(pair.replacement_path);
+        copied = false;
+    }
+    bool closed = close_replacement(pair, fd);
+    if (!closed || !copied)
+        return give_up(pair);
+    return commit(pair);
 }

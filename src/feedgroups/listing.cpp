@@ -6,41 +6,57 @@
 #include "paths.h"
 #include "startup.h"
 
+#include <bit>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
-// Writes the line as it was read: the name, the blank that the split took
-// out, and the rest with its line feed. False when a write fails.
-static bool write_line(const ActiveLine& line)
+// Writes the line as it was read, with the blank that the split took out
+// put back. False once a write has failed.
+static bool write_line(OutputBuffer& out, const LineReader& reader, const ActiveLine& line)
 {
-    return fputs(line.name, stdout) != EOF && putc(' ', stdout) != EOF &&
-           fputs(line.rest, stdout) != EOF;
+    char* p = reserve_output(out, reader.length);
+    if (p == nullptr)
+        return false;
+    memcpy(p, reader.line, reader.length);
+    p[line.rest - line.name - 1] = ' ';
+    commit_output(out, reader.length);
+    return true;
 }
 
-// Writes the line once for every pattern that matches its name.
-static bool write_selected(const ActiveLine& line, const FeedPattern* patterns)
+// Writes the line once for every pattern that matches its name, trying
+// those that the index gives for its first byte, in the patterns' order.
+static bool write_selected(OutputBuffer& out, const LineReader& reader, const ActiveLine& line,
+                           const PatternIndex& index)
 {
-    for (const FeedPattern* p = patterns; p != nullptr; p = p->next) {
-        if (match_group_name(p->pattern, line.name) && !write_line(line))
-            return false;
+    const uint64_t* words = candidates_for(index, static_cast<unsigned char>(line.name[0]));
+    for (size_t w = 0; w < index.words; ++w) {
+        for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+            const char* pattern = index.patterns[w * 64 + static_cast<size_t>(std::countr_zero(bits))];
+            if (match_group_name(pattern, line.name) && !write_line(out, reader, line))
+                return false;
+        }
     }
     return true;
 }
 
-bool list_feed_groups(FILE* active, const FeedPattern* patterns)
+bool list_feed_groups(int active, const PatternIndex& patterns, OutputBuffer& out)
 {
-    LineReader reader{active, {}};
+    LineReader reader;
+    start_line_reader(reader, active);
     for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
         if (outcome == ReadOutcome::long_line) {
             // Unlike every other report, this one has no line feed.
             fprintf(stderr, "%s: long line", path_active);
             return false;
         }
-        std::optional<ActiveLine> line = split_active_line(reader.buffer);
+        std::optional<ActiveLine> line = split_active_line(reader.line);
         if (!line) {
             fprintf(stderr, "%s: malformed line\n", path_active);
             return false;
         }
-        if (!write_selected(*line, patterns)) {
+        if (!write_selected(out, reader, *line, patterns)) {
+            errno = out.error;
             perror(program_name());
             return false;
         }

@@ -1,20 +1,16 @@
 #include "feed_rules.h"
 #include "listing.h"
+#include "output_buffer.h"
 #include "paths.h"
 #include "startup.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
-// Pushes the listing out of the standard output buffer; reports and
-// returns false when that or any earlier write to it failed.
-static bool finish_output()
-{
-    if (fflush(stdout) == 0 && ferror(stdout) == 0)
-        return true;
-    perror(program_name());
-    return false;
-}
+// Standard output, gathered into large writes.
+static OutputBuffer standard_output;
 
 // feedgroups: lists the groups that one feed carries. Every line of active
 // whose group name one of the feed's patterns in newsfeeds matches is
@@ -36,16 +32,25 @@ int main(int argc, char* argv[])
     static std::optional<FeedPattern*> patterns = load_feed_patterns(argv[1]);
     if (!patterns || *patterns == nullptr)
         return 1;
-    FILE* active = fopen(path_active, "r");
-    if (active == nullptr) {
+    static PatternIndex index;
+    if (!build_pattern_index(*patterns, index)) {
+        perror(program_name());
+        return 1;
+    }
+    int active = open(path_active, O_RDONLY | O_CLOEXEC);
+    if (active < 0) {
         perror(path_active);
         return 1;
     }
-    bool listed = list_feed_groups(active, *patterns);
-    fclose(active);
-    // After a failure in the loop its report stands alone, and the status
-    // is 1 whatever becomes of the output.
+    start_output(standard_output, STDOUT_FILENO);
+    bool listed = list_feed_groups(active, index, standard_output);
+    close(active);
+    bool written = flush_output(standard_output);
+    // After a failure in the loop the lines selected before it are written
+    // all the same, its report stands alone, and the status is 1.
     if (!listed)
         return 1;
-    return finish_output() ? 0 : 1;
+    if (!written)
+        perror(program_name());
+    return written ? 0 : 1;
 }

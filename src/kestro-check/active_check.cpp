@@ -34,12 +34,11 @@ static void check_strictly(unsigned line, char* text)
                "not of the form \"name number number flag\" that dropgroup reads");
         return;
     }
-    const size_t longest = line_buffer_size - 2;
     size_t written = active_entry_length(*entry) - 1;
-    if (written > longest)
+    if (written > longest_line)
         report(Severity::error, path_active, line,
                "dropgroup would write the line back with %zu bytes, more than %zu", written,
-               longest);
+               longest_line);
 }
 
 ActiveTotals check_active(RuleList& rules)

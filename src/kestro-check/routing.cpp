@@ -7,12 +7,15 @@
 
 #include <cstring>
 
+// Room for the directory of a group read from a line, its slash and a NUL.
+constexpr size_t article_path_size = longest_line + 2;
+
 // Writes into path the directory of the group's articles, the name with a
 // slash for every dot, then a slash where the article's file name would
 // begin. Returns that last slash, the end of the group part.
-static const char* article_directory(const char* name, char (&path)[line_buffer_size + 1])
+static const char* article_directory(const char* name, char (&path)[article_path_size])
 {
-    size_t length = strnlen(name, line_buffer_size - 1);
+    size_t length = strnlen(name, article_path_size - 2);
     for (size_t i = 0; i < length; ++i)
         path[i] = name[i] == '.' ? '/' : name[i];
     path[length] = '/';
@@ -40,7 +43,7 @@ static bool takers_known(const CheckedRule& rule)
 
 bool route_group(RuleList& rules, const char* name)
 {
-    char path[line_buffer_size + 1];
+    char path[article_path_size];
     const char* last_slash = article_directory(name, path);
     size_t taker = no_rule;
     for (size_t i = 0; i < rules.size(); ++i) {

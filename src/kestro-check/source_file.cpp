@@ -3,59 +3,40 @@
 #include "findings.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
-
-// The text of the line last read. The one place that knows where the
-// reader keeps it.
-static char* line_text(LineReader* reader)
-{
-    return reader->buffer;
-}
 
 bool open_source(SourceFile& file, const char* path)
 {
     file.path = path;
     file.line_number = 0;
-    file.stream = fopen(path, "r");
-    file.whole = file.stream != nullptr;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    file.whole = fd >= 0;
     if (!file.whole) {
         report(Severity::error, path, 0, "cannot be opened: %s", strerror(errno));
         return false;
     }
-    file.reader = LineReader{file.stream, {}};
+    start_line_reader(file.reader, fd);
     return true;
 }
 
-// True when the file's last byte is a line feed. Read with pread on the
-// descriptor, which leaves the stream where it is.
-static bool ends_in_line_feed(FILE* stream)
+// Says which of the three kinds of long line the last line is.
+static void report_long_line(const SourceFile& file)
 {
-    struct stat st;
-    char last = '\0';
-    int fd = fileno(stream);
-    return fstat(fd, &st) == 0 && st.st_size > 0 &&
-           pread(fd, &last, 1, st.st_size - 1) == 1 && last == '\n';
-}
-
-// Says which of the three kinds of long line the last line is. A full
-// buffer without a line feed is a line too long. Otherwise a NUL byte hid
-// the line feed, or the line is the last one and has none: that is when
-// nothing follows it and the file does not end in a line feed.
-static void report_long_line(SourceFile& file)
-{
-    const size_t longest = line_buffer_size - 2;
-    if (strlen(line_text(&file.reader)) > longest)
+    switch (file.reader.why_long) {
+    case LongLine::too_long:
         report(Severity::error, file.path, file.line_number,
-               "long line: more than %zu bytes before its line feed", longest);
-    else if (read_line(file.reader) == ReadOutcome::end_of_input &&
-             !ends_in_line_feed(file.stream))
+               "long line: more than %zu bytes before its line feed", longest_line);
+        break;
+    case LongLine::no_line_feed:
         report(Severity::error, file.path, file.line_number,
                "long line: the last line has no line feed");
-    else
+        break;
+    case LongLine::nul_byte:
         report(Severity::error, file.path, file.line_number, "long line: it holds a NUL byte");
+        break;
+    }
 }
 
 char* next_line(SourceFile& file)
@@ -76,11 +57,11 @@ char* next_line(SourceFile& file)
         file.whole = false;
         return nullptr;
     }
-    return line_text(&file.reader);
+    return file.reader.line;
 }
 
 bool close_source(SourceFile& file)
 {
-    fclose(file.stream);
+    close(file.reader.fd);
     return file.whole;
 }

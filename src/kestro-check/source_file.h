@@ -4,11 +4,8 @@
 
 #include "line_reader.h"
 
-#include <cstdio>
-
 struct SourceFile {
     const char* path;
-    FILE* stream;
     LineReader reader;
     unsigned line_number;  // of the line last read, counted from 1
     bool whole;            // read to its end, with no long line and no read error
@@ -18,7 +15,7 @@ struct SourceFile {
 // opened. False then, and the file is not to be read.
 bool open_source(SourceFile& file, const char* path);
 
-// The next line, ending in its line feed, in the reader's buffer; nullptr
+// The next line, ending in its line feed, in the reader's block; nullptr
 // at the end of the input, at a read error and at a long line, which are
 // reported. Nothing after a long line is read: the programs stop there
 // too, and the lines beyond it cannot be counted as they count them.
