@@ -4,6 +4,7 @@
 #include "process_state.h"
 #include "run_program.h"
 #include "scratch_dir.h"
+#include "strace_faults.h"
 
 #include <gtest/gtest.h>
 
@@ -287,6 +288,20 @@ TEST(Feedqueue, FailedWriteLeavesNoPartialLine)
     EXPECT_EQ(after.size(), before.size() + 11);
     EXPECT_TRUE(after.starts_with(before));
     EXPECT_EQ(after.substr(std::min(after.size(), before.size())), "comp/new/1\n");
+
+    // When the part written cannot be taken back either, both failures are
+    // reported and the part stays: the next run's line starts on a line of
+    // its own all the same.
+    if (usable_strace().empty())
+        GTEST_SKIP() << "strace is missing, or ptrace is not allowed here";
+    scratch.write(queue("full"), before);
+    result = run_with_faults("feedqueue", scratch, {"comp/new/" + std::string(300, 'x')},
+                             {{"ftruncate", EIO, 1}}, {queue("full")});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, system_error(queue("full"), ENOSPC) + system_error(queue("full"), EIO));
+    after = scratch.read(queue("full"));
+    EXPECT_GT(after.size(), before.size());
+    EXPECT_TRUE(after.starts_with(before + "comp/new/"));
 #else
     GTEST_SKIP() << "needs a Linux mount namespace";
 #endif

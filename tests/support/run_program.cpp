@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "process_state.h"
+#include "temp_file.h"
 
 #include <csignal>
 #include <cstdio>
@@ -28,25 +29,10 @@ std::string program_path(const std::string& name)
     return std::string(KESTRO_TEST_BIN_DIR) + "/" + name;
 }
 
-// An unnamed temporary file for a child's output, not inherited by
-// other children.
-static int capture_file()
-{
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kestro-out.XXXXXX";
-    int fd = mkostemp(pattern.data(), O_CLOEXEC);
-    EXPECT_GE(fd, 0);
-    unlink(pattern.c_str());
-    return fd;
-}
-
+// Everything a child wrote to the capture file, which is then closed.
 static std::string read_all(int fd)
 {
-    std::string contents;
-    char buffer[65536];
-    lseek(fd, 0, SEEK_SET);
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        contents.append(buffer, static_cast<size_t>(n));
+    std::string contents = file_contents(fd);
     close(fd);
     return contents;
 }
@@ -107,9 +93,13 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
                              const RunOptions& options)
 {
     std::string path = program_path(name);
-    std::vector<std::string> words;
-    words.push_back(options.argv0.empty() ? path : options.argv0);
+    std::vector<std::string> words = options.wrapper;
+    if (words.empty())
+        words.push_back(options.argv0.empty() ? path : options.argv0);
+    else
+        words.push_back(path);
     words.insert(words.end(), args.begin(), args.end());
+    std::string executable = options.wrapper.empty() ? path : options.wrapper[0];
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
@@ -121,8 +111,8 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
     envp.push_back(nullptr);
 
     RunningProgram running;
-    running.out_fd = options.stdout_path.empty() ? capture_file() : -1;
-    running.err_fd = capture_file();
+    running.out_fd = options.stdout_path.empty() ? file_holding("") : -1;
+    running.err_fd = file_holding("");
     fflush(nullptr);
     running.pid = fork();
     if (running.pid == 0) {
@@ -139,7 +129,7 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
         umask(options.umask);
         if (!prepare_child(options))
             _exit(125);
-        execve(path.c_str(), argv.data(), envp.data());
+        execve(executable.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     EXPECT_GT(running.pid, 0);

@@ -24,6 +24,8 @@ struct RunOptions {
     std::vector<int> ignored_signals;  // ignored when the program starts
     long file_size_limit = -1;         // RLIMIT_FSIZE in bytes, when not -1
     bool without_setid = false;        // root without CAP_SETUID and CAP_SETGID (Linux)
+    std::vector<std::string> wrapper;  // a command (its full path first) that runs
+                                       // the program, such as strace and its options
 };
 
 struct RunningProgram {
