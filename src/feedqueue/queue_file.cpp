@@ -1,5 +1,7 @@
 #include "queue_file.h"
 
+#include "output_buffer.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -104,25 +106,6 @@ static int needs_line_feed(const LockedQueue& queue)
     if (got < 0)
         return -1;
     return got == 1 && last != '\n' ? 1 : 0;
-}
-
-// Writes all the bytes; a write cut short goes on with the rest, which
-// then fails with the reason. False with errno set.
-static bool write_all(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 // Takes back what this run's failed write added to a regular file, under
