@@ -7,7 +7,7 @@
 constexpr size_t longest_line = 1022;
 
 // How much is read from the file at a time.
-constexpr size_t read_block_size = 128 * 1024;
+constexpr size_t read_block_size = size_t{128} * 1024;
 
 enum class ReadOutcome { line, end_of_input, long_line };
 

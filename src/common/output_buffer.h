@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-constexpr size_t output_block_size = 128 * 1024;
+constexpr size_t output_block_size = size_t{128} * 1024;
 
 // The room a writer may ask for at once: more than any line.
 constexpr size_t output_reserve_max = 4096;

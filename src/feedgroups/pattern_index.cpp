@@ -28,8 +28,11 @@ bool build_pattern_index(const FeedPattern* list, PatternIndex& index)
     size_t count = 0;
     for (const FeedPattern* p = list; p != nullptr; p = p->next)
         ++count;
-    index.words = (count + 63) / 64;
-    index.patterns = static_cast<const char**>(malloc(count * sizeof *index.patterns));
+    // An empty list still gets one slot and one word: no allocation of
+    // nothing, whose result malloc leaves open.
+    size_t slots = count > 0 ? count : 1;
+    index.words = (slots + 63) / 64;
+    index.patterns = static_cast<const char**>(malloc(slots * sizeof *index.patterns));
     size_t candidates_size = 256 * index.words * sizeof(uint64_t);
     index.candidates = static_cast<uint64_t*>(malloc(candidates_size));
     if (index.patterns == nullptr || index.candidates == nullptr) {

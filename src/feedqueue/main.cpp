@@ -54,7 +54,7 @@ static bool queue_article(const FeedRule* rules, const char* article, const Buff
 // False with errno set.
 static bool take_buffers(const FeedRule* rules, int count, char* const articles[], Buffers& buffers)
 {
-    size_t path_size = 0;
+    size_t path_size = queue_path_size("");
     for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next) {
         size_t size = queue_path_size(rule->feed_name);
         path_size = size > path_size ? size : path_size;
