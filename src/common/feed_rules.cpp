@@ -1,5 +1,6 @@
 #include "feed_rules.h"
 
+#include "errors.h"
 #include "line_reader.h"
 #include "paths.h"
 #include "startup.h"
@@ -25,69 +26,59 @@ RuleLine parse_rule_line(char* line)
     return {RuleLineKind::rule, line, tab + 1};
 }
 
-enum class RuleRead { rule, end_of_file, failed };
+enum class RuleRead { rule, end_of_file, read_error, long_line, malformed, no_memory };
 
 // Reads up to the next rule line and splits it in the buffer into feed name
-// and pattern. Reports a long or malformed line or a read error.
+// and pattern. Says how the reading stopped; the caller reports.
 static RuleRead next_rule(LineReader& reader, char*& feed_name, char*& pattern)
 {
     for (;;) {
         switch (read_line(reader)) {
         case ReadOutcome::end_of_input:
-            if (!read_failed(reader))
-                return RuleRead::end_of_file;
-            perror(path_newsfeeds);
-            return RuleRead::failed;
+            return read_failed(reader) ? RuleRead::read_error : RuleRead::end_of_file;
         case ReadOutcome::long_line:
-            fprintf(stderr, "%s: long line\n", path_newsfeeds);
-            return RuleRead::failed;
+            return RuleRead::long_line;
         case ReadOutcome::line:
             break;
         }
         RuleLine parsed = parse_rule_line(reader.line);
         if (parsed.kind == RuleLineKind::skipped)
             continue;
-        if (parsed.kind == RuleLineKind::malformed) {
-            fprintf(stderr, "%s: malformed line\n", path_newsfeeds);
-            return RuleRead::failed;
-        }
+        if (parsed.kind == RuleLineKind::malformed)
+            return RuleRead::malformed;
         feed_name = parsed.feed_name;
         pattern = parsed.pattern;
         return RuleRead::rule;
     }
 }
 
-// Opens newsfeeds for one of the loaders; reports a failure.
-static bool open_newsfeeds(LineReader& reader)
+// Reports why the loading failed: a read error, a bad line, or no memory
+// (errno set) for a record.
+static void report_failure(const LineReader& reader, RuleRead outcome)
 {
-    int fd = open(path_newsfeeds, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        perror(path_newsfeeds);
-        return false;
-    }
-    start_line_reader(reader, fd);
-    return true;
-}
-
-// Reports that memory ran out while the rules were loaded.
-static void report_no_memory()
-{
-    perror(program_name());
+    if (outcome == RuleRead::read_error)
+        report_error(path_newsfeeds, reader.error);
+    else if (outcome == RuleRead::long_line)
+        fprintf(stderr, "%s: long line\n", path_newsfeeds);
+    else if (outcome == RuleRead::malformed)
+        fprintf(stderr, "%s: malformed line\n", path_newsfeeds);
+    else
+        perror(program_name());
 }
 
 // Frees what a record got before one of its copies failed, keeping the
 // error of that copy for the report.
 static void free_unfinished(void* record, char* first_copy, char* second_copy)
 {
-    int saved_errno = errno;
+    ErrnoGuard keep;
     free(first_copy);
     free(second_copy);
     free(record);
-    errno = saved_errno;
 }
 
-// Makes a rule record holding copies of the two strings, or nullptr.
-static FeedRule* new_feed_rule(const char* feed_name, const char* pattern)
+// Makes a rule record holding copies of the two strings, or nullptr with
+// errno set.
+static FeedRule* new_record(FeedRule*, const char* feed_name, const char* pattern)
 {
     auto rule = static_cast<FeedRule*>(malloc(sizeof(FeedRule)));
     if (rule == nullptr)
@@ -102,8 +93,9 @@ static FeedRule* new_feed_rule(const char* feed_name, const char* pattern)
     return rule;
 }
 
-// Makes a pattern record holding a copy of the pattern, or nullptr.
-static FeedPattern* new_feed_pattern(const char* pattern)
+// Makes a pattern record holding a copy of the pattern, or nullptr with
+// errno set.
+static FeedPattern* new_record(FeedPattern*, const char*, const char* pattern)
 {
     auto record = static_cast<FeedPattern*>(malloc(sizeof(FeedPattern)));
     if (record == nullptr)
@@ -138,70 +130,80 @@ void free_feed_patterns(FeedPattern* record)
     }
 }
 
-std::optional<FeedRule*> read_feed_rules(LineReader& reader)
+// Frees a list of either kind.
+static void free_list(FeedRule* list)
 {
-    FeedRule* head = nullptr;
-    FeedRule** tail = &head;
+    free_feed_rules(list);
+}
+
+// Frees a list of either kind.
+static void free_list(FeedPattern* list)
+{
+    free_feed_patterns(list);
+}
+
+// Reads the rest of newsfeeds into a list of records in file order: one
+// for every rule, or, when wanted_feed is given, for every rule of that
+// feed. Every line is held to the same rules whichever feed it names.
+// Reports a failure and frees the list built so far.
+template <typename Record>
+static std::optional<Record*> read_list(LineReader& reader, const char* wanted_feed)
+{
+    Record* head = nullptr;
+    Record** tail = &head;
     char* feed_name;
     char* pattern;
     RuleRead outcome;
     while ((outcome = next_rule(reader, feed_name, pattern)) == RuleRead::rule) {
-        *tail = new_feed_rule(feed_name, pattern);
+        if (wanted_feed != nullptr && strcmp(feed_name, wanted_feed) != 0)
+            continue;
+        *tail = new_record(static_cast<Record*>(nullptr), feed_name, pattern);
         if (*tail == nullptr) {
-            report_no_memory();
-            outcome = RuleRead::failed;
+            outcome = RuleRead::no_memory;
             break;
         }
         tail = &(*tail)->next;
     }
-    if (outcome == RuleRead::failed) {
-        free_feed_rules(head);
+    if (outcome == RuleRead::end_of_file)
+        return head;
+    report_failure(reader, outcome);
+    free_list(head);
+    return std::nullopt;
+}
+
+// Opens newsfeeds and reads it into a list, as read_list does; reports a
+// failure to open it.
+template <typename Record>
+static std::optional<Record*> load_list(const char* wanted_feed)
+{
+    int fd = open(path_newsfeeds, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        perror(path_newsfeeds);
         return std::nullopt;
     }
-    return head;
+    LineReader reader;
+    start_line_reader(reader, fd);
+    std::optional<Record*> list = read_list<Record>(reader, wanted_feed);
+    close(fd);
+    return list;
+}
+
+std::optional<FeedRule*> read_feed_rules(LineReader& reader)
+{
+    return read_list<FeedRule>(reader, nullptr);
 }
 
 std::optional<FeedPattern*> read_feed_patterns(LineReader& reader, const char* wanted_feed)
 {
-    FeedPattern* head = nullptr;
-    FeedPattern** tail = &head;
-    char* feed_name;
-    char* pattern;
-    RuleRead outcome;
-    while ((outcome = next_rule(reader, feed_name, pattern)) == RuleRead::rule) {
-        if (strcmp(feed_name, wanted_feed) != 0)
-            continue;
-        *tail = new_feed_pattern(pattern);
-        if (*tail == nullptr) {
-            report_no_memory();
-            outcome = RuleRead::failed;
-            break;
-        }
-        tail = &(*tail)->next;
-    }
-    if (outcome == RuleRead::failed) {
-        free_feed_patterns(head);
-        return std::nullopt;
-    }
-    return head;
+    return read_list<FeedPattern>(reader, wanted_feed);
 }
 
 std::optional<FeedRule*> load_feed_rules()
 {
-    LineReader reader;
-    if (!open_newsfeeds(reader))
-        return std::nullopt;
-    std::optional<FeedRule*> rules = read_feed_rules(reader);
-    close(reader.fd);
-    return rules;
+    return load_list<FeedRule>(nullptr);
 }
 
 std::optional<FeedPattern*> load_feed_patterns(const char* wanted_feed)
 {
-    LineReader reader;
-    if (!open_newsfeeds(reader))
-        return std::nullopt;
-    std::optional<FeedPattern*> patterns = read_feed_patterns(reader, wanted_feed);
-    close(reader.fd);
-    return patterns;
+    return load_list<FeedPattern>(wanted_feed);
 }

@@ -15,7 +15,7 @@ void start_line_reader(LineReader& reader, int fd)
     reader.first_nul = 0;
     reader.covered = '\0';
     reader.at_end = false;
-    reader.failed = false;
+    reader.error = 0;
 }
 
 // Moves the unread bytes to the front of the block and reads more after
@@ -31,7 +31,7 @@ static void refill(LineReader& reader)
            errno == EINTR) {
     }
     if (got < 0) {
-        reader.failed = true;
+        reader.error = errno;
         reader.end = 0;
     }
     reader.at_end = got <= 0;
@@ -92,5 +92,5 @@ ReadOutcome read_line(LineReader& reader)
 
 bool read_failed(const LineReader& reader)
 {
-    return reader.failed;
+    return reader.error != 0;
 }

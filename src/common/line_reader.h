@@ -27,7 +27,7 @@ struct LineReader {
     size_t first_nul;   // where the block's first NUL byte is; end when none
     char covered;       // the byte that the NUL after the line stands on
     bool at_end;        // the file has no more bytes
-    bool failed;        // a read failed
+    int error;          // the errno of a failed read; 0 while none failed
     char block[read_block_size + 1];
 };
 
@@ -41,5 +41,6 @@ void start_line_reader(LineReader& reader, int fd);
 // the input, and the bytes of an unfinished line are dropped.
 ReadOutcome read_line(LineReader& reader);
 
-// True when a read failed; then the input ended there.
+// True when a read failed; then the input ended there, and reader.error
+// tells why.
 bool read_failed(const LineReader& reader);

@@ -1,5 +1,7 @@
 #include "replacement_file.h"
 
+#include "errors.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -95,9 +97,8 @@ static void block_cleanup_signals(sigset_t& saved)
 // Restores the signal mask and leaves errno as it was.
 static void restore_signals(const sigset_t& saved)
 {
-    int saved_errno = errno;
+    ErrnoGuard keep;
     sigprocmask(SIG_SETMASK, &saved, nullptr);
-    errno = saved_errno;
 }
 
 // Notes the replacement file just created on fd as this run's; false with
@@ -106,10 +107,9 @@ static bool hold(const char* path, int fd)
 {
     struct stat st;
     if (fstat(fd, &st) != 0) {
-        int saved_errno = errno;
+        ErrnoGuard keep;
         close(fd);
         unlink(path);
-        errno = saved_errno;
         return false;
     }
     held_device = st.st_dev;
@@ -162,8 +162,7 @@ bool sync_directory(const char* path)
     if (fd < 0)
         return false;
     bool synced = fsync(fd) == 0;
-    int saved_errno = errno;
+    ErrnoGuard keep;
     close(fd);
-    errno = saved_errno;
     return synced;
 }

@@ -1,6 +1,11 @@
+// Each step of the rewrite that can fail reports its own failure on
+// standard error and returns false (or -1) after it, so that the reports
+// come in the order the failures happen; the calls of replacement_file.h
+// leave errno for these steps to report.
 #include "rewrite.h"
 
 #include "active.h"
+#include "errors.h"
 #include "line_reader.h"
 #include "newsgroups.h"
 #include "output_buffer.h"
@@ -22,7 +27,8 @@ static const int not_a_file = EFTYPE;
 static const int not_a_file = EINVAL;
 #endif
 
-enum class LineCopy { written, dropped, malformed, long_line };
+// How the copy of a line, or of the whole file, ended.
+enum class Copy { done, malformed, long_line, write_failed };
 
 // True when the line's name is the group's. The first bytes differ on
 // nearly every line, which spares the call.
@@ -35,89 +41,85 @@ static bool is_group(const char* name, const char* group)
 // belongs to group. The line is parsed whole first: a malformed line of the
 // group itself is an error too. A line that would come out longer than a
 // reader accepts is not written, lest the new file be unreadable.
-static LineCopy copy_line(FileKind kind, char* line, const char* group, OutputBuffer& out)
+static Copy copy_line(FileKind kind, char* line, const char* group, OutputBuffer& out)
 {
     if (kind == FileKind::active) {
         std::optional<ActiveEntry> entry = parse_active_entry(line);
         if (!entry)
-            return LineCopy::malformed;
+            return Copy::malformed;
         if (is_group(entry->name, group))
-            return LineCopy::dropped;
+            return Copy::done;
         if (active_entry_length(*entry) > longest_line + 1)
-            return LineCopy::long_line;
+            return Copy::long_line;
         format_active_entry(out, *entry);
     } else {
         std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(line);
         if (!entry)
-            return LineCopy::malformed;
+            return Copy::malformed;
         if (is_group(entry->name, group))
-            return LineCopy::dropped;
+            return Copy::done;
         format_newsgroups_entry(out, *entry);
     }
-    return LineCopy::written;
+    return Copy::done;
 }
 
-// Copies the file in to out without the group's lines; what is left in
-// out's buffer is the caller's to write out. Reports the first long or
-// malformed line, a write failure and a read error; false after any.
-static bool copy_without_group(const FilePair& pair, int in, OutputBuffer& out,
-                               const char* group)
+// Copies the lines of the reader's file to out without the group's lines,
+// stopping at the first long or malformed line or failed write. What is
+// left in out's buffer is the caller's to write out.
+static Copy copy_lines(FileKind kind, LineReader& reader, OutputBuffer& out, const char* group)
+{
+    for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
+        Copy copy = Copy::long_line;
+        if (outcome == ReadOutcome::line)
+            copy = copy_line(kind, reader.line, group, out);
+        if (copy == Copy::done && out.error != 0)
+            copy = Copy::write_failed;
+        if (copy != Copy::done)
+            return copy;
+    }
+    return Copy::done;
+}
+
+// Reports a copy that stopped before the end of the file.
+static void report_copy(const FilePair& pair, Copy copy, int write_error)
+{
+    switch (copy) {
+    case Copy::done:
+        break;
+    case Copy::malformed:
+        fprintf(stderr, "%s: malformed line\n", pair.path);
+        break;
+    case Copy::long_line:
+        fprintf(stderr, "%s: long line\n", pair.path);
+        break;
+    case Copy::write_failed:
+        report_error(pair.replacement_path, write_error);
+        break;
+    }
+}
+
+// Copies the open file in to the replacement file without the group's
+// lines, then writes out the rest and pushes the file to stable storage
+// before it is renamed into place, so that a crash cannot leave an empty
+// or partial file there. Reports the first long or malformed line or
+// failed write, then a read error; false after any.
+static bool copy_file(const FilePair& pair, int in, int out_fd, const char* group)
 {
     LineReader reader;
     start_line_reader(reader, in);
-    bool copied = true;
-    for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
-        LineCopy result = LineCopy::long_line;
-        if (outcome == ReadOutcome::line)
-            result = copy_line(pair.kind, reader.line, group, out);
-        if (result == LineCopy::long_line) {
-            fprintf(stderr, "%s: long line\n", pair.path);
-            copied = false;
-            break;
-        }
-        if (result == LineCopy::malformed) {
-            fprintf(stderr, "%s: malformed line\n", pair.path);
-            copied = false;
-            break;
-        }
-        if (result == LineCopy::written && out.error != 0) {
-            errno = out.error;
-            perror(pair.replacement_path);
-            copied = false;
-            break;
-        }
-    }
-    if (read_failed(reader)) {
-        perror(pair.path);
-        copied = false;
-    }
-    return copied;
-}
-
-// Writes out the rest of the copy and pushes the file to stable storage
-// before it is renamed into place, so that a crash cannot leave an empty
-// or partial file there. False with errno set.
-static bool finish_copy(OutputBuffer& out)
-{
-    return flush_output(out) && fsync(out.fd) == 0;
-}
-
-// Removes the replacement file after a failure, reporting a failed removal
-// and a file that is no longer this run's, which stays.
-static bool give_up(const FilePair& pair)
-{
-    if (!discard_replacement(pair.replacement_path))
+    OutputBuffer out;
+    start_output(out, out_fd);
+    Copy copy = copy_lines(pair.kind, reader, out, group);
+    report_copy(pair, copy, out.error);
+    if (read_failed(reader))
+        report_error(pair.path, reader.error);
+    if (copy != Copy::done || read_failed(reader))
+        return false;
+    if (!flush_output(out) || fsync(out_fd) != 0) {
         perror(pair.replacement_path);
-    return false;
-}
-
-// Closes the replacement file; reports a failure.
-static bool close_replacement(const FilePair& pair, int fd)
-{
-    if (close(fd) == 0)
-        return true;
-    perror(pair.replacement_path);
-    return false;
+        return false;
+    }
+    return true;
 }
 
 // True for what may be rewritten: a regular file, or a directory, whose
@@ -129,25 +131,47 @@ static bool is_copyable(const struct stat& st)
 
 // Opens the file to be rewritten for reading. A FIFO or a device is
 // refused before it is opened: reading it would wait for a writer, or
-// never end, while this run holds the lock. -1 with errno set.
+// never end, while this run holds the lock. Reports a failure; -1 then.
 static int open_original(const char* path)
 {
     struct stat st;
-    if (stat(path, &st) == 0 && !is_copyable(st)) {
+    int fd = -1;
+    if (stat(path, &st) == 0 && !is_copyable(st))
         errno = not_a_file;
-        return -1;
-    }
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    else
+        fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd >= 0 && fstat(fd, &st) == 0 && !is_copyable(st)) {
         close(fd);
+        fd = -1;
         errno = not_a_file;
-        return -1;
     }
+    if (fd < 0)
+        perror(path);
     return fd;
 }
 
-// Puts the finished replacement file in place of the file. Reports a
-// failure; false after one.
+// Copies the file into the replacement file; reports every failure.
+static bool copy_original(const FilePair& pair, int out_fd, const char* group)
+{
+    int in = open_original(pair.path);
+    if (in < 0)
+        return false;
+    bool copied = copy_file(pair, in, out_fd, group);
+    close(in);
+    return copied;
+}
+
+// Removes the replacement file after a failure, reporting a failed removal
+// and a file that is no longer this run's, which stays.
+static bool give_up(const FilePair& pair)
+{
+    if (!discard_replacement(pair.replacement_path))
+        perror(pair.replacement_path);
+    return false;
+}
+
+// Puts the finished replacement file in place of the file and syncs the
+// directory. Reports a failure; false after one.
 static bool commit(const FilePair& pair)
 {
     switch (commit_replacement(pair.replacement_path, pair.path)) {
@@ -171,27 +195,19 @@ static bool commit(const FilePair& pair)
 
 bool rewrite_without_group(const FilePair& pair, const char* group)
 {
-    int fd = lock_replacement(pair.replacement_path);
-    if (fd < 0) {
+    int out_fd = lock_replacement(pair.replacement_path);
+    if (out_fd < 0) {
         perror(pair.replacement_path);
         return false;
     }
-    int in = open_original(pair.path);
-    if (in < 0) {
-        perror(pair.path);
-        close_replacement(pair, fd);
-        return give_up(pair);
-    }
-    OutputBuffer out;
-    start_output(out, fd);
-    bool copied = copy_without_group(pair, in, out, group);
-    close(in);
-    if (copied && !finish_copy(out)) {
+    bool copied = copy_original(pair, out_fd, group);
+    // The close can fail after a clean copy (a delayed write error), and is
+    // reported after a failed one as well.
+    if (close(out_fd) != 0) {
         perror(pair.replacement_path);
         copied = false;
     }
-    bool closed = close_replacement(pair, fd);
-    if (!closed || !copied)
+    if (!copied)
         return give_up(pair);
     return commit(pair);
 }

@@ -1,6 +1,7 @@
 #include "listing.h"
 
 #include "active.h"
+#include "errors.h"
 #include "line_reader.h"
 #include "match.h"
 #include "paths.h"
@@ -56,13 +57,12 @@ bool list_feed_groups(int active, const PatternIndex& patterns, OutputBuffer& ou
             return false;
         }
         if (!write_selected(out, reader, *line, patterns)) {
-            errno = out.error;
-            perror(program_name());
+            report_error(program_name(), out.error);
             return false;
         }
     }
     if (read_failed(reader)) {
-        perror(path_active);
+        report_error(path_active, reader.error);
         return false;
     }
     return true;

@@ -1,5 +1,6 @@
 #include "queue_file.h"
 
+#include "errors.h"
 #include "output_buffer.h"
 
 #include <cerrno>
@@ -20,9 +21,8 @@ struct LockedQueue {
 // Closes a descriptor on a failure path without losing the failure's errno.
 static void close_keeping_errno(int fd)
 {
-    int saved_errno = errno;
+    ErrnoGuard keep;
     close(fd);
-    errno = saved_errno;
 }
 
 // Opens the queue file for appending, creating it 0644 when missing. It is
@@ -109,18 +109,11 @@ static int needs_line_feed(const LockedQueue& queue)
 }
 
 // Takes back what this run's failed write added to a regular file, under
-// the lock still held, so that no piece of the line stays behind; then
-// reports the write failure and, after it, a failure to take it back.
-static void undo_failed_line(const char* path, const LockedQueue& queue, int error)
+// the lock still held, so that no piece of the line stays behind. False
+// with errno set.
+static bool take_back_line(const LockedQueue& queue)
 {
-    bool undone = !S_ISREG(queue.st.st_mode) || ftruncate(queue.fd, queue.st.st_size) == 0;
-    int undo_error = errno;
-    errno = error;
-    perror(path);
-    if (!undone) {
-        errno = undo_error;
-        perror(path);
-    }
+    return !S_ISREG(queue.st.st_mode) || ftruncate(queue.fd, queue.st.st_size) == 0;
 }
 
 bool append_queue_line(const char* path, const QueueLine& line)
@@ -138,7 +131,11 @@ bool append_queue_line(const char* path, const QueueLine& line)
     }
     size_t skip = ending > 0 ? 0 : 1;
     if (!write_all(queue.fd, line.text + skip, line.size - skip)) {
-        undo_failed_line(path, queue, errno);
+        int write_error = errno;
+        int undo_error = take_back_line(queue) ? 0 : errno;
+        report_error(path, write_error);
+        if (undo_error != 0)
+            report_error(path, undo_error);
         close(queue.fd);
         return false;
     }

@@ -46,7 +46,7 @@ char* next_line(SourceFile& file)
     ReadOutcome outcome = read_line(file.reader);
     if (outcome == ReadOutcome::end_of_input) {
         if (read_failed(file.reader)) {
-            report(Severity::error, file.path, 0, "read error: %s", strerror(errno));
+            report(Severity::error, file.path, 0, "read error: %s", strerror(file.reader.error));
             file.whole = false;
         }
         return nullptr;
