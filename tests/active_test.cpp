@@ -55,12 +55,13 @@ TEST(ActiveFormat, StrictReadAndWriteBack)
         {"\n", nullptr},
     };
     for (const StrictCase& c : cases) {
+        SCOPED_TRACE(c.line);
         std::string buffer = c.line;
         std::optional<ActiveEntry> entry = parse_active_entry(buffer.data());
-        ASSERT_EQ(entry.has_value(), c.written != nullptr) << c.line;
+        ASSERT_EQ(entry.has_value(), c.written != nullptr);
         if (entry) {
-            EXPECT_EQ(format(*entry), c.written) << c.line;
-            EXPECT_EQ(active_entry_length(*entry), strlen(c.written)) << c.line;
+            EXPECT_EQ(format(*entry), c.written);
+            EXPECT_EQ(active_entry_length(*entry), strlen(c.written));
         }
     }
 }
@@ -96,9 +97,10 @@ TEST(ActiveFormat, LooseSplitKeepsTheLine)
         {"\n", nullptr, nullptr},
     };
     for (const LooseCase& c : cases) {
+        SCOPED_TRACE(c.line);
         std::string buffer = c.line;
         std::optional<ActiveLine> line = split_active_line(buffer.data());
-        ASSERT_EQ(line.has_value(), c.name != nullptr) << c.line;
+        ASSERT_EQ(line.has_value(), c.name != nullptr);
         if (!line)
             continue;
         EXPECT_STREQ(line->name, c.name);

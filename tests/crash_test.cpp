@@ -2,8 +2,11 @@
 // random moments of their work, and after every kill each file they write
 // must be whole. The moments come from a fixed seed, spread over the time a
 // full run takes. KESTRO_STRESS_ROUNDS=N multiplies the number of kills.
+#include "feeds.h"
+#include "random_articles.h"
 #include "run_program.h"
 #include "scratch_dir.h"
+#include "stress_rounds.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +14,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -35,14 +38,6 @@ const bool sanitized_build = __has_feature(address_sanitizer);
 const bool sanitized_build = false;
 #endif
 
-// The number of rounds asked for in KESTRO_STRESS_ROUNDS, 1 by default.
-int stress_rounds()
-{
-    const char* value = getenv("KESTRO_STRESS_ROUNDS");
-    int rounds = value != nullptr ? atoi(value) : 1;
-    return rounds > 0 ? rounds : 1;
-}
-
 // Microseconds since start.
 long elapsed_us(Clock::time_point start)
 {
@@ -55,7 +50,7 @@ RunResult run_and_kill(const std::string& name, const std::vector<std::string>& 
                        const ScratchDir& scratch, long delay_us)
 {
     RunningProgram running = start_program(name, args, {.cwd = scratch.path()});
-    usleep(static_cast<useconds_t>(delay_us));
+    std::this_thread::sleep_for(std::chrono::microseconds(delay_us));
     kill(running.pid, SIGKILL);  // not yet reaped, so the pid is still ours
     return finish_program(running);
 }
@@ -113,23 +108,22 @@ struct Versions {
 // Checks the files after a killed removal against their two versions,
 // counts where the run was stopped and removes a stale replacement file.
 void check_after_kill(const ScratchDir& scratch, const Versions& v, const RunResult& run,
-                      int kill_number, DropKillCounts& counts)
+                      DropKillCounts& counts)
 {
     std::string active = scratch.read("kestro/active");
     std::string newsgroups = scratch.read("kestro/newsgroups");
     bool active_new = active == v.active_new;
     bool newsgroups_new = newsgroups == v.newsgroups_new;
     ASSERT_TRUE(active_new || active == v.active_old)
-        << "kill " << kill_number << ": active is neither version (" << active.size() << " bytes)";
+        << "active is neither version (" << active.size() << " bytes)";
     ASSERT_TRUE(newsgroups_new || newsgroups == v.newsgroups_old)
-        << "kill " << kill_number << ": newsgroups is neither version (" << newsgroups.size()
-        << " bytes)";
-    ASSERT_TRUE(active_new || !newsgroups_new) << "kill " << kill_number << ": newsgroups first";
+        << "newsgroups is neither version (" << newsgroups.size() << " bytes)";
+    ASSERT_TRUE(active_new || !newsgroups_new) << "newsgroups first";
     bool active_lock = scratch.exists("kestro/active.n");
     bool newsgroups_lock = scratch.exists("kestro/newsgroups.n");
     // A replacement file exists only while its file is not yet renamed over.
-    ASSERT_FALSE(active_lock && active_new) << "kill " << kill_number;
-    ASSERT_FALSE(newsgroups_lock && (newsgroups_new || !active_new)) << "kill " << kill_number;
+    ASSERT_FALSE(active_lock && active_new);
+    ASSERT_FALSE(newsgroups_lock && (newsgroups_new || !active_new));
     if (run.signal != SIGKILL) {
         ASSERT_EQ(run.exit_status, 0) << run.err;
         ASSERT_TRUE(newsgroups_new && !active_lock && !newsgroups_lock);
@@ -210,9 +204,10 @@ TEST(CrashConsistency, KilledDropgroupLeavesEachFileOldOrNew)
         // The first removal only times a full run, over which the kills
         // are spread from then on.
         if (k >= 0) {
+            SCOPED_TRACE("kill " + std::to_string(k));
             long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
             RunResult run = run_and_kill("dropgroup", {group}, scratch, delay_us);
-            ASSERT_NO_FATAL_FAILURE(check_after_kill(scratch, v, run, k, counts));
+            ASSERT_NO_FATAL_FAILURE(check_after_kill(scratch, v, run, counts));
         }
         ASSERT_NO_FATAL_FAILURE(check_full_removal(scratch, group, v, run_us));
     }
@@ -225,24 +220,9 @@ TEST(CrashConsistency, KilledDropgroupLeavesEachFileOldOrNew)
     EXPECT_GT(counts.holding_active + counts.holding_newsgroups, 0);
 }
 
-// The arguments of one feedqueue run: articles of two feeds in a random
-// mix, and now and then one that no rule matches, all named after the run.
-// Some paths are a few kilobytes long: a kill stops a write that spans
-// pages of the file more often, and leaves a piece of a line.
-std::vector<std::string> queue_arguments(int run, int count, std::mt19937& random)
-{
-    static const char* const groups[] = {"crash/north/", "crash/south/", "other/"};
-    std::vector<std::string> args;
-    for (int i = 0; i < count; ++i) {
-        unsigned pick = random() % 16;
-        std::string article = groups[pick < 7 ? 0 : pick < 15 ? 1 : 2] + std::to_string(run) +
-                              "/" + std::to_string(i);
-        if (random() % 8 == 0)
-            article += "/" + std::string(1000 + random() % 1000, 'x');
-        args.push_back(article);
-    }
-    return args;
-}
+// The groups of the articles that feedqueue runs queue: those of two
+// feeds, and one that no rule matches.
+const std::string article_groups[3] = {"crash/north", "crash/south", "other"};
 
 const char* const feeds[] = {"north", "south"};
 
@@ -274,20 +254,6 @@ std::string queued_lines(const std::vector<std::string>& args, size_t count, int
     return lines;
 }
 
-std::string queue_path(const std::string& feed)
-{
-    return "kestro/suck/" + feed + "/outgoing";
-}
-
-// Sets up a scratch folder with the two feeds and their directories.
-void set_up_feeds(const ScratchDir& scratch)
-{
-    scratch.write("kestro/newsfeeds", "north\tcrash.north.*\nsouth\tcrash.south.*\n");
-    scratch.make_dir("kestro/suck");
-    for (const char* feed : feeds)
-        scratch.make_dir("kestro/suck/" + std::string(feed));
-}
-
 // What the queue files held at the last check.
 struct QueueState {
     std::string text[2];
@@ -310,7 +276,7 @@ std::string next_article(const std::vector<std::string>& args, size_t index)
 // at most the start of the line the run was writing. Returns the number of
 // lines the run added; counts the pieces it left.
 size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std::string>& args,
-                               QueueState& state, int kill_number, int& pieces)
+                               QueueState& state, int& pieces)
 {
     size_t lines = 0;
     std::string added[2];
@@ -320,11 +286,10 @@ size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std:
         std::string text = scratch.exists(path) ? scratch.read(path) : "";
         const std::string& known = state.text[f];
         EXPECT_EQ(text.compare(0, known.size(), known), 0)
-            << "kill " << kill_number << ": earlier bytes of " << feeds[f] << " changed";
+            << "earlier bytes of " << feeds[f] << " changed";
         std::string rest = text.substr(std::min(text.size(), known.size()));
         if (!known.empty() && known.back() != '\n' && !rest.empty()) {
-            EXPECT_EQ(rest[0], '\n')
-                << "kill " << kill_number << ": a piece in " << feeds[f] << " was continued";
+            EXPECT_EQ(rest[0], '\n') << "a piece in " << feeds[f] << " was continued";
             rest.erase(0, 1);
         }
         added[f] = rest.substr(0, rest.rfind('\n') + 1);  // all of it up to the last line feed
@@ -342,11 +307,10 @@ size_t check_queues_after_kill(const ScratchDir& scratch, const std::vector<std:
     const std::string next = next_article(args, reached);
     for (int f = 0; f < 2; ++f) {
         EXPECT_TRUE(added[f] == queued_lines(args, reached, f))
-            << "kill " << kill_number << ": lines added to " << feeds[f]
-            << " are not the run's first articles in order";
+            << "lines added to " << feeds[f] << " are not the run's first articles in order";
         bool new_piece = feed_of(next) == f && next.starts_with(tail[f]);
         EXPECT_TRUE(tail[f].empty() || new_piece)
-            << "kill " << kill_number << ": " << feeds[f] << " ends in a stray piece: " << tail[f];
+            << feeds[f] << " ends in a stray piece: " << tail[f];
         pieces += !tail[f].empty();
     }
     return lines;
@@ -361,7 +325,7 @@ TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
 {
     const int articles = sanitized_build ? 500 : 1500;
     ScratchDir scratch;
-    set_up_feeds(scratch);
+    set_up_feeds(scratch, "north\tcrash.north.*\nsouth\tcrash.south.*\n", {"north", "south"});
 
     std::mt19937 random(seed);
     const int rounds = stress_rounds();
@@ -375,23 +339,25 @@ TEST(CrashConsistency, KilledFeedqueueLeavesOnlyWholeLines)
         QueueState queues;
         for (const char* feed : feeds)
             unlink(scratch.at(queue_path(feed)).c_str());
-        std::vector<std::string> args = queue_arguments(run_number++, articles, random);
+        std::vector<std::string> args =
+            random_articles(article_groups, run_number++, articles, random);
         Clock::time_point start = Clock::now();
         RunResult full = run_program("feedqueue", args, {.cwd = scratch.path()});
         run_us = elapsed_us(start);
         ASSERT_EQ(full.exit_status, 0) << full.err;
         size_t matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
-        ASSERT_EQ(check_queues_after_kill(scratch, args, queues, -1, pieces), matched);
+        ASSERT_EQ(check_queues_after_kill(scratch, args, queues, pieces), matched);
 
         for (int k = 0; k < kills_per_round; ++k) {
-            args = queue_arguments(run_number++, articles, random);
+            SCOPED_TRACE("round " + std::to_string(round) + ", kill " + std::to_string(k));
+            args = random_articles(article_groups, run_number++, articles, random);
             long delay_us = std::uniform_int_distribution<long>(0, run_us)(random);
             RunResult run = run_and_kill("feedqueue", args, scratch, delay_us);
-            size_t lines = check_queues_after_kill(scratch, args, queues, k, pieces);
+            size_t lines = check_queues_after_kill(scratch, args, queues, pieces);
             matched = static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
             if (run.signal == SIGKILL && lines > 0 && lines < matched)
                 ++interrupted;
-            ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+            ASSERT_FALSE(testing::Test::HasFailure());
         }
     }
     printf("feedqueue: %d kills over runs of about %ld us, %d in the middle of the articles, "

@@ -6,9 +6,11 @@
 // the reports and their order, the exit status and the files afterwards.
 // The strace cases skip themselves where strace is missing or may not
 // trace.
+#include "error_text.h"
+#include "feeds.h"
 #include "run_program.h"
-#include "strace_faults.h"
 #include "scratch_dir.h"
+#include "strace_faults.h"
 
 #include <gtest/gtest.h>
 
@@ -195,16 +197,13 @@ TEST(FailurePathsDropgroup, NoFaultChangesNothing)
 
 // ---- feedqueue ----
 
-const char queue_path[] = "kestro/suck/a/outgoing";
 const char queue_before[] = "old/1\n";
 
 // A scratch folder with rules for two feeds and the queue of feed a.
 void set_up_queue(const ScratchDir& scratch)
 {
-    scratch.write("kestro/newsfeeds", "a\tcomp.*\nb\tsci.*\n");
-    scratch.make_dir("kestro/suck");
-    scratch.make_dir("kestro/suck/a");
-    scratch.write(queue_path, queue_before);
+    set_up_feeds(scratch, "a\tcomp.*\nb\tsci.*\n", {"a"});
+    scratch.write(queue_path("a"), queue_before);
 }
 
 struct QueueCase {
@@ -224,7 +223,7 @@ struct QueueCase {
 TEST(FailurePathsFeedqueue, EachFailureStopsTheRunAndKeepsWholeLines)
 {
     SKIP_WITHOUT_STRACE();
-    const std::string q = queue_path;
+    const std::string q = queue_path("a");
     const std::string one = std::string(queue_before) + "comp/x/1\n";
     const std::string all = one + "comp/x/2\ncomp/x/3\n";
     const QueueCase cases[] = {
@@ -254,10 +253,10 @@ TEST(FailurePathsFeedqueue, EachFailureStopsTheRunAndKeepsWholeLines)
         ScratchDir scratch;
         set_up_queue(scratch);
         RunResult run = run_with_faults("feedqueue", scratch, {"comp/x/1", "comp/x/2", "comp/x/3"},
-                                        c.faults, {queue_path});
+                                        c.faults, {q});
         EXPECT_EQ(run.exit_status, c.status);
         EXPECT_EQ(run.err, c.err);
-        EXPECT_EQ(scratch.read(queue_path), c.queue_after);
+        EXPECT_EQ(scratch.read(q), c.queue_after);
     }
 }
 
@@ -365,7 +364,7 @@ TEST(FailurePathsMemory, NoMemoryIsReportedWithTheProgramName)
         EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(run.err, system_error(c.program, ENOMEM));
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(scratch.read(queue_path), c.queue_after);
+        EXPECT_EQ(scratch.read(queue_path("a")), c.queue_after);
     }
 }
 

@@ -1,6 +1,8 @@
 // feedqueue end to end: the test build runs in a scratch folder whose
 // "kestro" directory holds newsfeeds and, below "kestro/suck", the feeds'
 // queue directories.
+#include "error_text.h"
+#include "feeds.h"
 #include "process_state.h"
 #include "run_program.h"
 #include "scratch_dir.h"
@@ -10,18 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <fcntl.h>
-#include <map>
 #include <optional>
 #include <string>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-#include <utility>
 #include <vector>
 
 #ifdef __linux__
@@ -30,22 +24,6 @@
 #endif
 
 namespace {
-
-// The queue file of a feed, relative to the scratch folder.
-std::string queue(const std::string& feed)
-{
-    return "kestro/suck/" + feed + "/outgoing";
-}
-
-// Writes newsfeeds and makes "kestro/suck" and a directory for each feed.
-void set_up(const ScratchDir& scratch, const std::string& newsfeeds,
-            const std::vector<std::string>& feeds)
-{
-    scratch.write("kestro/newsfeeds", newsfeeds);
-    scratch.make_dir("kestro/suck");
-    for (const std::string& feed : feeds)
-        scratch.make_dir("kestro/suck/" + feed);
-}
 
 // Runs feedqueue in the scratch folder, named plainly "feedqueue".
 RunResult feedqueue(const ScratchDir& scratch, const std::vector<std::string>& args,
@@ -112,14 +90,14 @@ TEST(Feedqueue, QueuesEachArticleForItsFirstMatchingRule)
     for (const RoutingCase& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir scratch;
-        set_up(scratch, routing_rules, {"alpha", "beta", "gamma"});
+        set_up_feeds(scratch, routing_rules, {"alpha", "beta", "gamma"});
         RunResult result = feedqueue(scratch, c.args);
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.out, "");
-        EXPECT_EQ(contents(scratch, queue("alpha")), c.alpha);
-        EXPECT_EQ(contents(scratch, queue("beta")), c.beta);
-        EXPECT_EQ(contents(scratch, queue("gamma")), c.gamma);
+        EXPECT_EQ(contents(scratch, queue_path("alpha")), c.alpha);
+        EXPECT_EQ(contents(scratch, queue_path("beta")), c.beta);
+        EXPECT_EQ(contents(scratch, queue_path("gamma")), c.gamma);
         // The empty feed name makes the path kestro/suck//outgoing.
         EXPECT_EQ(contents(scratch, "kestro/suck/outgoing"), c.empty_feed);
     }
@@ -147,24 +125,24 @@ TEST(Feedqueue, EndsWithStatus1BeforeQueueingWithoutRules)
     for (const EarlyEndCase& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir scratch;
-        set_up(scratch, c.newsfeeds.value_or(""), {"alpha"});
+        set_up_feeds(scratch, c.newsfeeds.value_or(""), {"alpha"});
         if (!c.newsfeeds)
             unlink(scratch.at("kestro/newsfeeds").c_str());
         RunResult result = feedqueue(scratch, c.args);
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(result.err, c.err);
-        EXPECT_FALSE(scratch.exists(queue("alpha")));
+        EXPECT_FALSE(scratch.exists(queue_path("alpha")));
     }
 }
 
 TEST(Feedqueue, MissingFeedDirectoryStopsTheRun)
 {
     ScratchDir scratch;
-    set_up(scratch, "alpha\tcomp.*\nnowhere\tsci.*\n", {"alpha"});
+    set_up_feeds(scratch, "alpha\tcomp.*\nnowhere\tsci.*\n", {"alpha"});
     RunResult result = feedqueue(scratch, {"comp/a/1", "sci/b/2", "comp/a/3"});
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "kestro/suck/nowhere/outgoing: No such file or directory\n");
-    EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/1\n");
+    EXPECT_EQ(result.err, system_error(queue_path("nowhere"), ENOENT));
+    EXPECT_EQ(scratch.read(queue_path("alpha")), "comp/a/1\n");
     EXPECT_FALSE(scratch.exists("kestro/suck/nowhere"));
 }
 
@@ -178,11 +156,11 @@ TEST(Feedqueue, RefusesAnArgumentHoldingALineFeed)
     for (const char* bad : bad_arguments) {
         SCOPED_TRACE(bad);
         ScratchDir scratch;
-        set_up(scratch, "alpha\tcomp.*\n", {"alpha"});
+        set_up_feeds(scratch, "alpha\tcomp.*\n", {"alpha"});
         RunResult result = feedqueue(scratch, {"comp/a/first", bad, "comp/a/last"});
         EXPECT_EQ(result.exit_status, 1);
         EXPECT_EQ(result.err, "feedqueue: article path holds a line feed\n");
-        EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/first\n");
+        EXPECT_EQ(scratch.read(queue_path("alpha")), "comp/a/first\n");
     }
 }
 
@@ -191,27 +169,27 @@ TEST(Feedqueue, CreatesTheQueueFile0644WhateverTheUmask)
     for (mode_t umask : {mode_t{0}, mode_t{077}, mode_t{022}}) {
         SCOPED_TRACE(umask);
         ScratchDir scratch;
-        set_up(scratch, "alpha\t*\n", {"alpha"});
+        set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
         RunResult result = feedqueue(scratch, {"comp/a/1"}, umask);
         EXPECT_EQ(result.exit_status, 0);
         struct stat st;
-        ASSERT_EQ(stat(scratch.at(queue("alpha")).c_str(), &st), 0);
+        ASSERT_EQ(stat(scratch.at(queue_path("alpha")).c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0644u);
         EXPECT_EQ(st.st_uid, program_uid());
-        EXPECT_EQ(scratch.read(queue("alpha")), "comp/a/1\n");
+        EXPECT_EQ(scratch.read(queue_path("alpha")), "comp/a/1\n");
     }
 }
 
 TEST(Feedqueue, AppendsToAnExistingQueueFileAndLeavesItsMode)
 {
     ScratchDir scratch;
-    set_up(scratch, "alpha\t*\n", {"alpha"});
-    scratch.write(queue("alpha"), "old/1\n", 0600);
+    set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
+    scratch.write(queue_path("alpha"), "old/1\n", 0600);
     RunResult result = feedqueue(scratch, {"new/2"});
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(scratch.read(queue("alpha")), "old/1\nnew/2\n");
+    EXPECT_EQ(scratch.read(queue_path("alpha")), "old/1\nnew/2\n");
     struct stat st;
-    ASSERT_EQ(stat(scratch.at(queue("alpha")).c_str(), &st), 0);
+    ASSERT_EQ(stat(scratch.at(queue_path("alpha")).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
@@ -225,18 +203,18 @@ TEST(Feedqueue, LongFeedNames)
     deep += "end";
     const std::string huge(1000, 'n');  // one component too long for a name
     ScratchDir scratch;
-    set_up(scratch, deep + "\tcomp.*\n" + huge + "\tsci.*\n", {});
+    set_up_feeds(scratch, deep + "\tcomp.*\n" + huge + "\tsci.*\n", {});
     for (size_t slash = 0; (slash = deep.find('/', slash + 1)) != std::string::npos;)
         scratch.make_dir("kestro/suck/" + deep.substr(0, slash));
     scratch.make_dir("kestro/suck/" + deep);
-    ASSERT_GT(queue(deep).size(), 1024u);
+    ASSERT_GT(queue_path(deep).size(), 1024u);
 
     RunResult result = feedqueue(scratch, {"comp/a/1", "sci/b/2", "comp/a/3"});
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_TRUE(result.err == system_error(queue(huge), ENAMETOOLONG) ||
-                result.err == system_error(queue(huge), ENOENT))
+    EXPECT_TRUE(result.err == system_error(queue_path(huge), ENAMETOOLONG) ||
+                result.err == system_error(queue_path(huge), ENOENT))
         << result.err;
-    EXPECT_EQ(scratch.read(queue(deep)), "comp/a/1\n");
+    EXPECT_EQ(scratch.read(queue_path(deep)), "comp/a/1\n");
 }
 
 #ifdef __linux__
@@ -272,19 +250,20 @@ TEST(Feedqueue, FailedWriteLeavesNoPartialLine)
     if (!running_as_root())
         GTEST_SKIP() << "mounting a small filesystem needs root";
     ScratchDir scratch;
-    set_up(scratch, "full\tcomp.*\n", {"full"});
+    set_up_feeds(scratch, "full\tcomp.*\n", {"full"});
     TinyFilesystem filesystem(scratch.at("kestro/suck/full"));
     if (!filesystem.mounted)
-        GTEST_SKIP() << "cannot mount a tmpfs here: " << strerror(errno);
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << error_text(errno);
     // 4000 of the 4096 bytes taken: the next short line fits, and a long
     // one is written in part before the filesystem is full.
+    const std::string queue = queue_path("full");
     const std::string before = "comp/old/" + std::string(3990, 'o') + "\n";
-    scratch.write(queue("full"), before);
+    scratch.write(queue, before);
     RunResult result =
         feedqueue(scratch, {"comp/new/1", "comp/new/" + std::string(300, 'x'), "comp/new/3"});
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, system_error(queue("full"), ENOSPC));
-    std::string after = scratch.read(queue("full"));
+    EXPECT_EQ(result.err, system_error(queue, ENOSPC));
+    std::string after = scratch.read(queue);
     EXPECT_EQ(after.size(), before.size() + 11);
     EXPECT_TRUE(after.starts_with(before));
     EXPECT_EQ(after.substr(std::min(after.size(), before.size())), "comp/new/1\n");
@@ -292,39 +271,18 @@ TEST(Feedqueue, FailedWriteLeavesNoPartialLine)
     // When the part written cannot be taken back either, both failures are
     // reported and the part stays: the next run's line starts on a line of
     // its own all the same.
-    if (usable_strace().empty())
-        GTEST_SKIP() << "strace is missing, or ptrace is not allowed here";
-    scratch.write(queue("full"), before);
+    SKIP_WITHOUT_STRACE();
+    scratch.write(queue, before);
     result = run_with_faults("feedqueue", scratch, {"comp/new/" + std::string(300, 'x')},
-                             {{"ftruncate", EIO, 1}}, {queue("full")});
+                             {{"ftruncate", EIO, 1}}, {queue});
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, system_error(queue("full"), ENOSPC) + system_error(queue("full"), EIO));
-    after = scratch.read(queue("full"));
+    EXPECT_EQ(result.err, system_error(queue, ENOSPC) + system_error(queue, EIO));
+    after = scratch.read(queue);
     EXPECT_GT(after.size(), before.size());
     EXPECT_TRUE(after.starts_with(before + "comp/new/"));
 #else
     GTEST_SKIP() << "needs a Linux mount namespace";
 #endif
-}
-
-TEST(Feedqueue, WaitsWhileAnotherProcessHoldsTheLock)
-{
-    ScratchDir scratch;
-    set_up(scratch, "alpha\t*\n", {"alpha"});
-    scratch.write(queue("alpha"), "held/1\n");
-    // Not inherited by feedqueue, whose own open must meet the lock.
-    int fd = open(scratch.at(queue("alpha")).c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX), 0);
-    RunningProgram running = start_program("feedqueue", {"comp/a/1"}, {.cwd = scratch.path()});
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(scratch.read(queue("alpha")), "held/1\n");
-    EXPECT_EQ(waitpid(running.pid, nullptr, WNOHANG), 0) << "feedqueue did not wait";
-    close(fd);
-    RunResult result = finish_program(running);
-    EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(result.err, "");
-    EXPECT_EQ(scratch.read(queue("alpha")), "held/1\ncomp/a/1\n");
 }
 
 // A queue file is only ever appended to. A last line without its line
@@ -349,54 +307,64 @@ TEST(Feedqueue, NeverShortensTheQueue)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir scratch;
-        set_up(scratch, "alpha\t*\n", {"alpha"});
-        scratch.write(queue("alpha"), c.before);
+        set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
+        scratch.write(queue_path("alpha"), c.before);
         RunResult result = feedqueue(scratch, {"comp/x/1", "comp/x/2"});
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.err, "");
         bool unfinished = !c.before.empty() && c.before.back() != '\n';
-        EXPECT_EQ(scratch.read(queue("alpha")),
+        EXPECT_EQ(scratch.read(queue_path("alpha")),
                   c.before + (unfinished ? "\n" : "") + "comp/x/1\ncomp/x/2\n");
     }
 }
 
-// A consumer drains a queue by taking its lock and renaming or removing
-// it. A run that opened the file before and waited for the lock writes to
-// the file that the path names once the lock is its own.
+// A run waits while another process holds the queue's lock, and writes
+// nothing meanwhile. A consumer drains a queue by taking its lock and
+// renaming or removing it: a run that opened the file before and waited
+// for the lock writes to the file that the path names once the lock is
+// its own.
 TEST(Feedqueue, QueueTakenAwayWhileWaitingForTheLock)
 {
 #ifdef __linux__
+    enum class Taken { not_at_all, renamed, removed };  // renamed to outgoing.work
     const struct {
         const char* what;
-        bool removed;                 // else renamed to outgoing.work
+        Taken taken;
         std::optional<std::string> new_queue;  // put in its place, or none
+        std::string after;
     } cases[] = {
-        {"renamed away", false, std::nullopt},
-        {"removed", true, std::nullopt},
-        {"renamed away and a new queue made", false, "new/0\n"},
+        {"the queue left in place", Taken::not_at_all, std::nullopt, "old/1\ncomp/a/1\n"},
+        {"renamed away", Taken::renamed, std::nullopt, "comp/a/1\n"},
+        {"removed", Taken::removed, std::nullopt, "comp/a/1\n"},
+        {"renamed away and a new queue made", Taken::renamed, "new/0\n", "new/0\ncomp/a/1\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ScratchDir scratch;
-        set_up(scratch, "alpha\t*\n", {"alpha"});
-        scratch.write(queue("alpha"), "old/1\n");
-        int fd = open(scratch.at(queue("alpha")).c_str(), O_RDONLY | O_CLOEXEC);
+        set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
+        const std::string queue = queue_path("alpha");
+        const std::string path = scratch.at(queue);
+        scratch.write(queue, "old/1\n");
+        int fd = lock_queue(path);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(flock(fd, LOCK_EX), 0);
         RunningProgram running = start_program("feedqueue", {"comp/a/1"}, {.cwd = scratch.path()});
-        EXPECT_TRUE(wait_until([&] { return waits_for_flock(running.pid); }));
-        std::string path = scratch.at(queue("alpha"));
-        std::string work = path + ".work";
-        ASSERT_EQ(c.removed ? unlink(path.c_str()) : rename(path.c_str(), work.c_str()), 0);
+        EXPECT_TRUE(wait_for_state(running.pid, waits_for_flock))
+            << "feedqueue did not wait for the lock";
+        EXPECT_EQ(scratch.read(queue), "old/1\n");
+        if (c.taken == Taken::renamed) {
+            ASSERT_EQ(rename(path.c_str(), (path + ".work").c_str()), 0);
+        } else if (c.taken == Taken::removed) {
+            ASSERT_EQ(unlink(path.c_str()), 0);
+        }
         if (c.new_queue)
-            scratch.write(queue("alpha"), *c.new_queue);
+            scratch.write(queue, *c.new_queue);
         close(fd);
-        RunResult result = finish_within(running, 20);
+        RunResult result = finish_within(running);
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.err, "");
-        EXPECT_EQ(scratch.read(queue("alpha")), c.new_queue.value_or("") + "comp/a/1\n");
-        if (!c.removed) {
-            EXPECT_EQ(scratch.read(queue("alpha") + ".work"), "old/1\n");
+        EXPECT_EQ(scratch.read(queue), c.after);
+        if (c.taken == Taken::renamed) {
+            EXPECT_EQ(scratch.read(queue + ".work"), "old/1\n");
         }
     }
 #else
@@ -408,16 +376,16 @@ TEST(Feedqueue, QueueTakenAwayWhileWaitingForTheLock)
 // without the look at its last byte.
 TEST(Feedqueue, WriteOnlyQueueGetsItsLine)
 {
-    if (program_uid() == 0)
+    if (programs_run_as_root())
         GTEST_SKIP() << "the programs run as root, which may read anything";
     ScratchDir scratch;
-    set_up(scratch, "alpha\t*\n", {"alpha"});
-    scratch.write(queue("alpha"), "old/1\n", 0200);
+    set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
+    scratch.write(queue_path("alpha"), "old/1\n", 0200);
     RunResult result = feedqueue(scratch, {"comp/x/1", "comp/x/2"});
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
-    chmod(scratch.at(queue("alpha")).c_str(), 0600);
-    EXPECT_EQ(scratch.read(queue("alpha")), "old/1\ncomp/x/1\ncomp/x/2\n");
+    chmod(scratch.at(queue_path("alpha")).c_str(), 0600);
+    EXPECT_EQ(scratch.read(queue_path("alpha")), "old/1\ncomp/x/1\ncomp/x/2\n");
 }
 
 // A queue that is a FIFO is written as a FIFO is: the run waits for a
@@ -426,67 +394,22 @@ TEST(Feedqueue, FifoQueueWaitsForAReader)
 {
 #ifdef __linux__
     ScratchDir scratch;
-    set_up(scratch, "alpha\t*\n", {"alpha"});
-    std::string path = scratch.at(queue("alpha"));
+    set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
+    std::string path = scratch.at(queue_path("alpha"));
     ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
     give_to_programs(path);
     RunningProgram running = start_program("feedqueue", {"comp/x/1"}, {.cwd = scratch.path()});
-    EXPECT_TRUE(wait_until([&] {
-        return !still_running(running.pid) || waits_in_kernel(running.pid, "partner");
-    }));
-    ASSERT_TRUE(still_running(running.pid)) << "feedqueue did not wait for a reader";
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    std::string got;
-    char buffer[256];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        got.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    RunResult result = finish_within(running, 20);
+    ASSERT_TRUE(wait_for_state(running.pid,
+                               [](pid_t pid) { return waits_in_kernel(pid, "partner"); }))
+        << "feedqueue did not wait for a reader";
+    std::string got = read_file(path);
+    RunResult result = finish_within(running);
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(got, "comp/x/1\n");
 #else
     GTEST_SKIP() << "needs /proc to see the wait";
 #endif
-}
-
-// Lines of varied lengths from runs that append to one queue file at the
-// same time: each line arrives whole, once, and in its run's order.
-TEST(Feedqueue, ConcurrentRunsNeitherLoseNorMixLines)
-{
-    constexpr int runs = 8;
-    constexpr int per_run = 200;
-    ScratchDir scratch;
-    set_up(scratch, "alpha\tcomp.*\n", {"alpha"});
-    std::vector<std::vector<std::string>> args(runs);
-    std::map<std::string, std::pair<int, int>> origin;  // line: run, index
-    for (int run = 0; run < runs; ++run) {
-        for (int i = 0; i < per_run; ++i) {
-            std::string article = "comp/run" + std::to_string(run) + "/" + std::to_string(i) +
-                                  "-" + std::string((i * 37) % 700, char('a' + run));
-            args[run].push_back(article);
-            origin[article] = {run, i};
-        }
-    }
-    std::vector<RunningProgram> running;
-    for (int run = 0; run < runs; ++run)
-        running.push_back(start_program("feedqueue", args[run], {.cwd = scratch.path()}));
-    for (RunningProgram& program : running)
-        EXPECT_EQ(finish_program(program).exit_status, 0);
-
-    std::string text = scratch.read(queue("alpha"));
-    ASSERT_TRUE(text.empty() || text.back() == '\n');
-    std::vector<int> next(runs, 0);
-    for (size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        auto found = origin.find(text.substr(start, end - start));
-        ASSERT_NE(found, origin.end()) << "mixed line at byte " << start;
-        auto [run, index] = found->second;
-        ASSERT_EQ(index, next[run]) << "run " << run << " out of order";
-        ++next[run];
-    }
-    EXPECT_EQ(next, std::vector<int>(runs, per_run));
 }
 
 }  // namespace

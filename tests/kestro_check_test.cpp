@@ -1,14 +1,14 @@
 // kestro-check end to end: the test build checks the "kestro" directory of
 // a scratch folder, a small clean installation with one thing planted in it.
+#include "error_text.h"
+#include "feeds.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -44,12 +44,9 @@ struct Planted {
 // Makes the clean installation in the scratch folder.
 void make_clean(const ScratchDir& dir)
 {
-    dir.write("kestro/newsfeeds", clean_newsfeeds);
+    set_up_feeds(dir, clean_newsfeeds, {"up", "sci"});
     dir.write("kestro/active", clean_active);
     dir.write("kestro/newsgroups", clean_newsgroups);
-    dir.make_dir("kestro/suck");
-    dir.make_dir("kestro/suck/up");
-    dir.make_dir("kestro/suck/sci");
 }
 
 // Plants the case's change into the clean installation.
@@ -86,11 +83,6 @@ void check_cases(const std::vector<Planted>& cases)
     }
 }
 
-std::string text_of(int error)
-{
-    return strerror(error);
-}
-
 // Copies the sample configuration of examples/kestro into the folder.
 void copy_sample(const ScratchDir& dir)
 {
@@ -100,22 +92,28 @@ void copy_sample(const ScratchDir& dir)
         if (entry.is_directory()) {
             dir.make_dir(target);
         } else {
-            std::ifstream in(entry.path(), std::ios::binary);
-            std::ostringstream contents;
-            contents << in.rdbuf();
-            dir.write(target, contents.str());
+            dir.write(target, read_file(entry.path()));
         }
     }
 }
 
-// Sets the time a file was last changed to the given number of seconds ago.
-void age_file(const ScratchDir& dir, const std::string& path, time_t seconds)
+// Writes a lock file last changed the given number of seconds ago.
+void plant_lock(const ScratchDir& dir, const std::string& path, const std::string& contents,
+                time_t age)
 {
+    dir.write(path, contents);
     timeval times[2];
     gettimeofday(&times[0], nullptr);
-    times[0].tv_sec -= seconds;
+    times[0].tv_sec -= age;
     times[1] = times[0];
     ASSERT_EQ(utimes(dir.at(path).c_str(), times), 0) << path;
+}
+
+// The finding of a lock file of the age given in words.
+std::string lock_warning(const std::string& path, const std::string& age)
+{
+    return path + ": warning: lock file, unchanged for " + age +
+           ": dropgroup waits until it is gone (dropgroup(8) says when it may be removed)\n";
 }
 
 }  // namespace
@@ -162,9 +160,9 @@ TEST(KestroCheck, NewsfeedsLinesTheLoadersRefuse)
         {"no rule", "newsfeeds", "# up\tcomp.*\n\n",
          "kestro/newsfeeds: error: no rule: feedqueue and feedgroups fail without a message\n"},
         {"missing", "newsfeeds", "",
-         "kestro/newsfeeds: error: cannot be opened: " + text_of(ENOENT) + "\n", Kind::absent},
+         "kestro/newsfeeds: error: cannot be opened: " + error_text(ENOENT) + "\n", Kind::absent},
         {"unreadable", "newsfeeds", "",
-         "kestro/newsfeeds: error: read error: " + text_of(EISDIR) + "\n", Kind::directory},
+         "kestro/newsfeeds: error: read error: " + error_text(EISDIR) + "\n", Kind::directory},
     });
 }
 
@@ -247,9 +245,9 @@ TEST(KestroCheck, FeedDirectoriesAndQueues)
 
 TEST(KestroCheck, WhatTheAccountMayNotWrite)
 {
-    if (running_as_root() && program_uid() == 0)
-        GTEST_SKIP() << "runs as root, which may write anywhere";
-    const std::string denied = text_of(EACCES);
+    if (programs_run_as_root())
+        GTEST_SKIP() << "the programs run as root, which may write anywhere";
+    const std::string denied = error_text(EACCES);
     check_cases({
         {"a feed directory", "suck/sci", "",
          "kestro/newsfeeds:2: error: feed sci: cannot create the queue file in kestro/suck/sci: " +
@@ -293,7 +291,7 @@ TEST(KestroCheck, ActiveLinesTheReadersRefuse)
          "kestro/active:2: error: long line: it holds a NUL byte\n"},
         {"a group on two lines", "active", first + last + "misc.test 1 1 y\n" + first,
          "kestro/active:4: warning: group comp.lang.c already stands on line 1\n"},
-        {"missing", "active", "", "kestro/active: error: cannot be opened: " + text_of(ENOENT) + "\n",
+        {"missing", "active", "", "kestro/active: error: cannot be opened: " + error_text(ENOENT) + "\n",
          Kind::absent},
     });
 }
@@ -311,7 +309,7 @@ TEST(KestroCheck, NewsgroupsLinesTheReaderRefuses)
         {"last line without line feed", "newsgroups", first + "sci.math\tMathematics.",
          "kestro/newsgroups:2: error: long line: the last line has no line feed\n"},
         {"missing", "newsgroups", "",
-         "kestro/newsgroups: error: cannot be opened: " + text_of(ENOENT) + "\n", Kind::absent},
+         "kestro/newsgroups: error: cannot be opened: " + error_text(ENOENT) + "\n", Kind::absent},
     });
 }
 
@@ -321,16 +319,11 @@ TEST(KestroCheck, LockFilesWithTheirAge)
 {
     ScratchDir dir;
     make_clean(dir);
-    dir.write("kestro/active.n", "comp.lang.c 10 1 y\n");
-    dir.write("kestro/newsgroups.n", "");
-    age_file(dir, "kestro/active.n", 3 * 3600 + 5);
-    age_file(dir, "kestro/newsgroups.n", 10 * 60 + 5);
+    plant_lock(dir, "kestro/active.n", "comp.lang.c 10 1 y\n", 3 * 3600 + 5);
+    plant_lock(dir, "kestro/newsgroups.n", "", 10 * 60 + 5);
     RunResult result = check(dir);
-    EXPECT_EQ(result.out,
-              "kestro/active.n: warning: lock file, unchanged for 3 hours: dropgroup waits until "
-              "it is gone (dropgroup(8) says when it may be removed)\n"
-              "kestro/newsgroups.n: warning: lock file, unchanged for 10 minutes: dropgroup waits "
-              "until it is gone (dropgroup(8) says when it may be removed)\n");
+    EXPECT_EQ(result.out, lock_warning("kestro/active.n", "3 hours") +
+                              lock_warning("kestro/newsgroups.n", "10 minutes"));
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_TRUE(dir.exists("kestro/active.n"));
     EXPECT_TRUE(dir.exists("kestro/newsgroups.n"));
@@ -345,8 +338,7 @@ TEST(KestroCheck, FindingsInTheOrderOfTheChecks)
     dir.write("kestro/newsfeeds", "up\tcomp.*\nsci\tsoc.*\nsci sci.*\nnew\tnews.*\n");
     dir.write("kestro/active", "comp.lang.c 10 1 y\nsci.math\ncomp.lang.c 10 1 y\n");
     dir.write("kestro/newsgroups", "comp.lang.c\n");
-    dir.write("kestro/active.n", "");
-    age_file(dir, "kestro/active.n", 3 * 3600 + 5);
+    plant_lock(dir, "kestro/active.n", "", 3 * 3600 + 5);
     RunResult result = check(dir);
     EXPECT_EQ(result.out,
               "kestro/newsfeeds:3: error: no tab between feed name and pattern\n"
@@ -356,9 +348,8 @@ TEST(KestroCheck, FindingsInTheOrderOfTheChecks)
               "kestro/active:3: warning: group comp.lang.c already stands on line 1\n"
               "kestro/newsfeeds:2: warning: pattern matches no group of active\n"
               "kestro/newsfeeds:4: warning: pattern matches no group of active\n"
-              "kestro/newsgroups:1: error: no tab after the group name\n"
-              "kestro/active.n: warning: lock file, unchanged for 3 hours: dropgroup waits "
-              "until it is gone (dropgroup(8) says when it may be removed)\n");
+              "kestro/newsgroups:1: error: no tab after the group name\n" +
+                  lock_warning("kestro/active.n", "3 hours"));
     EXPECT_EQ(result.exit_status, 1);
 }
 
@@ -388,19 +379,21 @@ TEST(KestroCheck, UsageErrors)
     const std::string program = program_path("kestro-check");
     const std::string usage = "Usage: " + program + " [-r]\n";
     struct Case {
+        const char* what;
         std::vector<std::string> args;
         std::string err;
     };
     const Case cases[] = {
-        {{"-x"}, program + ": invalid option -- 'x'\n" + usage},
-        {{"active"}, usage},
-        {{"-r", "active"}, usage},
+        {"an unknown option", {"-x"}, program + ": invalid option -- 'x'\n" + usage},
+        {"an operand", {"active"}, usage},
+        {"an operand after the option", {"-r", "active"}, usage},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         RunResult result = check(dir, c.args);
-        EXPECT_EQ(result.out, "") << c.args.back();
-        EXPECT_EQ(result.err, c.err) << c.args.back();
-        EXPECT_EQ(result.exit_status, 2) << c.args.back();
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(result.exit_status, 2);
     }
 }
 
@@ -412,6 +405,6 @@ TEST(KestroCheck, UnwritableOutputIsNoCheck)
     dir.write("kestro/newsfeeds", "up comp.*\n");
     RunResult result =
         run_program("kestro-check", {}, {.cwd = dir.path(), .stdout_path = "/dev/full"});
-    EXPECT_EQ(result.err, program_path("kestro-check") + ": " + text_of(ENOSPC) + "\n");
+    EXPECT_EQ(result.err, system_error(program_path("kestro-check"), ENOSPC));
     EXPECT_EQ(result.exit_status, 2);
 }

@@ -44,6 +44,13 @@ std::string shown(const std::string& text)
     return '"' + out + '"';
 }
 
+// Names a pattern and its subject in a failure report.
+std::string pair_label(const std::string& pattern, Form form, const std::string& subject)
+{
+    return "pattern " + shown(pattern) + (form == Form::name ? " group " : " path ") +
+           shown(subject);
+}
+
 constexpr Form N = Form::name;
 constexpr Form P = Form::path;
 
@@ -184,9 +191,8 @@ TEST(Match, PatternLanguage)
         {"comp \r", N, "comp", false},
     };
     for (const MatchCase& c : cases) {
-        EXPECT_EQ(library_match(c.pattern, c.form, c.subject), c.matches)
-            << "pattern " << shown(c.pattern) << (c.form == N ? " group " : " path ")
-            << shown(c.subject);
+        SCOPED_TRACE(pair_label(c.pattern, c.form, c.subject));
+        EXPECT_EQ(library_match(c.pattern, c.form, c.subject), c.matches);
     }
 }
 
@@ -311,9 +317,8 @@ TEST(Match, AgreesWithRecursiveMatcher)
             ++pairs;
             matched += expected;
             if (got != expected && ++disagreements <= 20) {
-                ADD_FAILURE() << "pattern " << shown(pattern)
-                              << (form == N ? " group " : " path ") << shown(subject)
-                              << ": got " << got << ", expected " << expected;
+                ADD_FAILURE() << pair_label(pattern, form, subject) << ": got " << got
+                              << ", expected " << expected;
             }
         }
     }

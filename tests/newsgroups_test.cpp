@@ -29,9 +29,10 @@ TEST(NewsgroupsFormat, ParseAndWriteBack)
         {"\n", false, nullptr, nullptr},
     };
     for (const NewsgroupsCase& c : cases) {
+        SCOPED_TRACE(c.line);
         std::string buffer = c.line;
         std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(buffer.data());
-        ASSERT_EQ(entry.has_value(), c.valid) << c.line;
+        ASSERT_EQ(entry.has_value(), c.valid);
         if (!entry)
             continue;
         EXPECT_STREQ(entry->name, c.name);

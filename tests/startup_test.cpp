@@ -1,5 +1,7 @@
 // What every program does first: become the account. Run by root that
 // cannot switch, a program must stop before it does anything as root.
+#include "error_text.h"
+#include "feeds.h"
 #include "run_program.h"
 #include "scratch_dir.h"
 
@@ -17,7 +19,7 @@ namespace {
 TEST(Startup, RootThatCannotSwitchStops)
 {
 #ifdef __linux__
-    if (!running_as_root() || program_uid() == 0)
+    if (!running_as_root() || programs_run_as_root())
         GTEST_SKIP() << "needs root and the programs' account";
     const struct {
         const char* program;
@@ -33,9 +35,7 @@ TEST(Startup, RootThatCannotSwitchStops)
         ScratchDir scratch;
         scratch.write("kestro/active", "misc.test 1 1 y\n");
         scratch.write("kestro/newsgroups", "misc.test\tTesting.\n");
-        scratch.write("kestro/newsfeeds", "alpha\t*\n");
-        scratch.make_dir("kestro/suck");
-        scratch.make_dir("kestro/suck/alpha");
+        set_up_feeds(scratch, "alpha\t*\n", {"alpha"});
         RunResult run = run_program(c.program, c.args,
                                     {.cwd = scratch.path(), .argv0 = c.program,
                                      .without_setid = true});
@@ -44,7 +44,7 @@ TEST(Startup, RootThatCannotSwitchStops)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(scratch.read("kestro/active"), "misc.test 1 1 y\n");
         EXPECT_FALSE(scratch.exists("kestro/active.n"));
-        EXPECT_FALSE(scratch.exists("kestro/suck/alpha/outgoing"));
+        EXPECT_FALSE(scratch.exists(queue_path("alpha")));
     }
 #else
     GTEST_SKIP() << "drops capabilities the Linux way";

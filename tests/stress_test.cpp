@@ -1,29 +1,29 @@
 // Concurrency: dropgroup, feedgroups and feedqueue runs at the same time in
-// one configuration directory. Removals start at random moments, some of
-// them together; feedgroups lists a feed over and over until they are done;
-// feedqueue runs append to two shared queue files all the while.
+// one configuration directory. Removals start at random moments, several
+// of them together; feedgroups lists a feed over and over until they are
+// done, from an active larger than one read; feedqueue runs append lines of
+// varied lengths to two shared queue files all the while. This is the home
+// of the programs' concurrency checks; their own tests hold the waits for
+// a lock that a test sets up step by step.
 // KESTRO_STRESS_ROUNDS=N repeats the whole mix N times.
+#include "feeds.h"
 #include "process_state.h"
+#include "random_articles.h"
 #include "run_program.h"
 #include "scratch_dir.h"
+#include "stress_rounds.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
-#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -32,22 +32,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const int group_count = 2000;           // active lines, some 56 KB
-const int removal_count = 8;           // dropgroup runs, one group each
-const int removals_at_once = 3;        // of them started together at first
+const int group_count = 6000;           // active lines, some 170 KB: two reads
+const int removal_count = 10;           // dropgroup runs, one group each
+const int removals_at_once = 5;         // of them started together at first
 const long removal_window_us = 1000000;  // the others start within this
-const size_t listers_in_flight = 4;    // feedgroups runs at a time
-const size_t queuers_in_flight = 4;    // feedqueue runs at a time
+const size_t listers_in_flight = 4;     // feedgroups runs at a time
+const size_t queuers_in_flight = 4;     // feedqueue runs at a time
 const int articles_per_queuer = 100;
 const char* const queue_feeds[] = {"feed.a", "feed.b"};
-
-// The number of rounds asked for in KESTRO_STRESS_ROUNDS, 1 by default.
-int stress_rounds()
-{
-    const char* value = getenv("KESTRO_STRESS_ROUNDS");
-    int rounds = value != nullptr ? atoi(value) : 1;
-    return rounds > 0 ? rounds : 1;
-}
 
 // Group names: every fourth is one the listed feed does not carry; of the
 // others the even ones are matched by both of its patterns.
@@ -121,17 +113,12 @@ int listed_version(const std::string& listing, const std::vector<int>& removals)
     return listing == expected_listing(removed) ? static_cast<int>(removed.size()) : -1;
 }
 
-// The arguments of one feedqueue run: articles of the two feeds in a
+// The arguments of one feedqueue run: articles of the two queue feeds in a
 // random mix, now and then one that no rule matches.
 std::vector<std::string> queue_arguments(int run, std::mt19937& random)
 {
-    std::vector<std::string> args;
-    for (int i = 0; i < articles_per_queuer; ++i) {
-        unsigned pick = random() % 9;
-        std::string group = pick < 4 ? "queue/a/" : pick < 8 ? "queue/b/" : "no/rule/";
-        args.push_back(group + std::to_string(run) + "/" + std::to_string(i));
-    }
-    return args;
+    static const std::string groups[3] = {"queue/a", "queue/b", "no/rule"};
+    return random_articles(groups, run, articles_per_queuer, random);
 }
 
 // Checks a queue file: whole lines only, each article queued for the feed
@@ -187,12 +174,10 @@ void set_up_round(const ScratchDir& scratch)
 {
     scratch.write("kestro/active", file_text({}, active_line));
     scratch.write("kestro/newsgroups", file_text({}, newsgroups_line));
-    scratch.write("kestro/newsfeeds",
-                  "lister\tstress.*\nlister\tstress.even.*\n"
-                  "feed.a\tqueue.a.*\nfeed.b\tqueue.b.*\n");
-    scratch.make_dir("kestro/suck");
-    for (const char* feed : queue_feeds)
-        scratch.make_dir("kestro/suck/" + std::string(feed));
+    set_up_feeds(scratch,
+                 "lister\tstress.*\nlister\tstress.even.*\n"
+                 "feed.a\tqueue.a.*\nfeed.b\tqueue.b.*\n",
+                 {queue_feeds[0], queue_feeds[1]});
 }
 
 // The removals of a round: distinct groups, listed and unlisted alike, and
@@ -328,7 +313,7 @@ size_t check_queues(const ScratchDir& scratch, const Mix& mix)
         expected += static_cast<size_t>(std::count_if(args.begin(), args.end(), is_queued));
     size_t lines = 0;
     for (const char* feed : queue_feeds) {
-        std::string text = scratch.read("kestro/suck/" + std::string(feed) + "/outgoing");
+        std::string text = scratch.read(queue_path(feed));
         lines += check_queue_file(text, feed, mix.queued);
     }
     EXPECT_EQ(lines, expected);
@@ -360,8 +345,9 @@ TEST(Concurrency, MixedRunsLoseNothingAndSeeWholeFiles)
     const int rounds = stress_rounds();
     StressCounts counts;
     for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
         ASSERT_NO_FATAL_FAILURE(stress_round(20261210u + static_cast<unsigned>(round), counts));
-        ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+        ASSERT_FALSE(testing::Test::HasFailure());
     }
     printf("%d rounds: %d removals, %d listings (%d of a version part-way through the removals), "
            "%d feedqueue runs queueing %zu lines, up to %zu runs at once\n",
@@ -373,18 +359,15 @@ TEST(Concurrency, MixedRunsLoseNothingAndSeeWholeFiles)
 // the lock, then read the renamed file and remove it. Returns what it held.
 std::string drain_queue(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = lock_queue(path);
     if (fd < 0)
         return "";
     const std::string work = path + ".work";
-    EXPECT_EQ(flock(fd, LOCK_EX), 0);
     EXPECT_EQ(rename(path.c_str(), work.c_str()), 0);
     close(fd);
-    std::ifstream in(work, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::string text = read_file(work);
     unlink(work.c_str());
-    return text.str();
+    return text;
 }
 
 // feedqueue runs append to a queue while a consumer drains it over and
@@ -397,9 +380,10 @@ TEST(Concurrency, DrainedQueueLosesNoLine)
     size_t lines = 0;
     int drains = 0;
     for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
         ScratchDir scratch;
         set_up_round(scratch);
-        const std::string queue = scratch.at("kestro/suck/feed.a/outgoing");
+        const std::string queue = scratch.at(queue_path(queue_feeds[0]));
         std::mt19937 random(20261211u + static_cast<unsigned>(round));
         std::vector<std::vector<std::string>> runs;
         std::vector<RunningProgram> running;
@@ -422,7 +406,7 @@ TEST(Concurrency, DrainedQueueLosesNoLine)
         consumer.join();
         drained += drain_queue(queue);
         lines += check_queue_file(drained, queue_feeds[0], runs);
-        ASSERT_FALSE(testing::Test::HasFailure()) << "round " << round;
+        ASSERT_FALSE(testing::Test::HasFailure());
     }
     printf("%d rounds: %zu lines queued across %d drains\n", rounds, lines, drains);
 }

@@ -1,8 +1,9 @@
 #include "file_lease.h"
 
+#include "error_text.h"
+
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,11 +15,11 @@ FileLease::FileLease(const std::string& path)
     signal(SIGIO, SIG_IGN);
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ >= 0 && fcntl(fd_, F_SETLEASE, F_WRLCK) != 0) {
-        why_not_ = std::string("no lease on ") + path + ": " + strerror(errno);
+        why_not_ = std::string("no lease on ") + path + ": " + error_text(errno);
         close(fd_);
         fd_ = -1;
     } else if (fd_ < 0) {
-        why_not_ = path + ": " + strerror(errno);
+        why_not_ = path + ": " + error_text(errno);
     }
 #else
     why_not_ = "file leases are Linux only (" + path + ")";

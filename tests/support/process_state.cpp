@@ -23,6 +23,11 @@ bool wait_until(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
+bool wait_for_state(pid_t pid, const std::function<bool(pid_t)>& state)
+{
+    return wait_until([&] { return !still_running(pid) || state(pid); }) && still_running(pid);
+}
+
 bool waits_for_flock(pid_t pid)
 {
     // A waiter's line reads "N: -> FLOCK  ADVISORY  WRITE PID ...".

@@ -7,13 +7,21 @@
 #include <string>
 #include <sys/types.h>
 
+// How long a test waits for a state that should come at once: ample on a
+// loaded machine, and spent in full only when the test fails.
+constexpr std::chrono::seconds state_timeout{20};
+
 // True while the process has not ended (it is not reaped either).
 bool still_running(pid_t pid);
 
 // Tries the condition every few milliseconds until it holds (true) or the
 // time is up (false).
 bool wait_until(const std::function<bool()>& condition,
-                std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                std::chrono::milliseconds timeout = state_timeout);
+
+// Waits until the running process is in the state (true), or has ended or
+// the time is up (false).
+bool wait_for_state(pid_t pid, const std::function<bool(pid_t)>& state);
 
 // True while the process waits to take a flock lock (Linux only).
 bool waits_for_flock(pid_t pid);

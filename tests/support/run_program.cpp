@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "process_state.h"
 #include "temp_file.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -156,10 +154,10 @@ RunResult finish_program(RunningProgram& running)
     return result;
 }
 
-RunResult finish_within(RunningProgram& running, int seconds)
+RunResult finish_within(RunningProgram& running, std::chrono::milliseconds timeout)
 {
-    if (!wait_until([&] { return !still_running(running.pid); }, std::chrono::seconds(seconds))) {
-        ADD_FAILURE() << "still running after " << seconds << " s: killed";
+    if (!wait_until([&] { return !still_running(running.pid); }, timeout)) {
+        ADD_FAILURE() << "still running after " << timeout.count() << " ms: killed";
         kill(running.pid, SIGKILL);
     }
     return finish_program(running);
@@ -170,9 +168,4 @@ RunResult run_program(const std::string& name, const std::vector<std::string>& a
 {
     RunningProgram running = start_program(name, args, options);
     return finish_program(running);
-}
-
-std::string system_error(const std::string& prefix, int error)
-{
-    return prefix + ": " + strerror(error) + "\n";
 }

@@ -1,6 +1,9 @@
 // Starting the test builds of the programs and collecting what they did.
 #pragma once
 
+#include "process_state.h"
+
+#include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -44,10 +47,8 @@ RunningProgram start_program(const std::string& name, const std::vector<std::str
 RunResult finish_program(RunningProgram& running);
 // Waits for it as finish_program does, but for the given time at most: a
 // program still running then is killed, and the test fails.
-RunResult finish_within(RunningProgram& running, int seconds);
+RunResult finish_within(RunningProgram& running,
+                        std::chrono::milliseconds timeout = state_timeout);
 // Both in one.
 RunResult run_program(const std::string& name, const std::vector<std::string>& args,
                       const RunOptions& options);
-
-// What perror writes for the prefix and the error number.
-std::string system_error(const std::string& prefix, int error);

@@ -25,6 +25,11 @@ bool running_as_root()
     return geteuid() == 0;
 }
 
+bool programs_run_as_root()
+{
+    return program_uid() == 0;
+}
+
 uid_t program_uid()
 {
     const passwd* account = program_account();
@@ -98,12 +103,17 @@ void ScratchDir::make_dir(const std::string& relative, mode_t mode) const
     give_to_programs(path);
 }
 
-std::string ScratchDir::read(const std::string& relative) const
+std::string read_file(const std::string& path)
 {
-    std::ifstream in(at(relative), std::ios::binary);
+    std::ifstream in(path, std::ios::binary);
     std::ostringstream contents;
     contents << in.rdbuf();
     return contents.str();
+}
+
+std::string ScratchDir::read(const std::string& relative) const
+{
+    return read_file(at(relative));
 }
 
 bool ScratchDir::exists(const std::string& relative) const

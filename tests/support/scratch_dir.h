@@ -32,6 +32,12 @@ private:
 uid_t program_uid();
 gid_t program_gid();
 bool running_as_root();
+// True when the programs keep root's identity (we are root and the account
+// does not exist): they may then read and write any file.
+bool programs_run_as_root();
+
+// Everything the file holds, or "" when it cannot be read.
+std::string read_file(const std::string& path);
 
 // Hands a file or directory to the programs' account (when we are root).
 void give_to_programs(const std::string& path);
