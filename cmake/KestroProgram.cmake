@@ -1,14 +1,20 @@
 # kestro_program(NAME SOURCES...)
 # Adds the installed program NAME, built for the fixed configuration
-# directory, and, when tests are built, its test build of the same sources
-# in KESTRO_TEST_BIN_DIR, built for the relative test directory.
+# directory, and, when tests are built, its test build in
+# KESTRO_TEST_BIN_DIR, built for the relative test directory. The program's
+# sources are compiled once, into NAME_objects, which both link; they differ
+# only in the variant of the common library, which brings the paths.
 function(kestro_program name)
-  add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE kestro_common kestro_paths)
+  add_library(${name}_objects OBJECT ${ARGN})
+  target_link_libraries(${name}_objects PRIVATE kestro_common_objects)
+
+  add_executable(${name} $<TARGET_OBJECTS:${name}_objects>)
+  target_link_libraries(${name} PRIVATE kestro_common)
   install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR})
+
   if(BUILD_TESTING)
-    add_executable(${name}_testbuild ${ARGN})
-    target_link_libraries(${name}_testbuild PRIVATE kestro_common kestro_paths_testbuild)
+    add_executable(${name}_testbuild $<TARGET_OBJECTS:${name}_objects>)
+    target_link_libraries(${name}_testbuild PRIVATE kestro_common_testbuild)
     set_target_properties(${name}_testbuild PROPERTIES
       OUTPUT_NAME ${name}
       RUNTIME_OUTPUT_DIRECTORY ${KESTRO_TEST_BIN_DIR})
