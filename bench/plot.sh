@@ -79,54 +79,51 @@ measure_stars() {
         }'
 }
 
+# three_series NAME COLOUR TITLE XLABEL PROGRAM BASELINE OTHER: the gnuplot
+# commands for docs/bench/NAME.png, from the medians, fastest and slowest
+# runs of the program and its two baselines in docs/bench/NAME.tsv.
+three_series() {
+    cat <<EOF
+set output "$out/$1.png"
+set title "$3 (median of ${runs_shown:-?} runs, fastest to slowest as bars)"
+set xlabel "$4"
+plot "$out/$1.tsv" using 1:2:(lo(\$2, \$3)):4 with yerrorlines lw 2 pt 7 lc rgb "$2" title "$5", \\
+     "" using 1:5:(lo(\$5, \$6)):7 with yerrorlines lw 2 pt 6 dt 2 lc rgb "#7f8c8d" title "$6", \\
+     "" using 1:8:(lo(\$8, \$9)):10 with yerrorlines lw 2 pt 4 dt 3 lc rgb "#2c3e50" title "$7"
+EOF
+}
+
 plot() {
-    local best
-    best=$(sed -n 's/^# median, fastest and slowest of \([0-9]*\) runs.*/\1/p' "$out/feedgroups.tsv")
-    gnuplot <<EOF
+    local runs_shown
+    runs_shown=$(sed -n 's/^# median, fastest and slowest of \([0-9]*\) runs.*/\1/p' "$out/feedgroups.tsv")
+    {
+        cat <<EOF
 set terminal pngcairo size 900,560 font ",11" noenhanced
 set grid
 set key top left Left reverse
 set logscale xy
 set autoscale xfix
+set offsets graph 0.03, graph 0.03, 0, 0
 set ylabel "seconds (log scale)"
+set yrange [0.001:*]
 set format x "%.0s%c"
 set bars small
 # A fastest run taken as 0 s (hyperfine takes off the shell's start-up)
 # has no place on a log scale: its bar starts at the median instead.
 lo(median, fastest) = fastest > 0 ? fastest : median
-set yrange [0.001:*]
-set offsets graph 0.03, graph 0.03, 0, 0
-
-set output "$out/feedgroups.png"
-set title "feedgroups: wall time against the size of active (median of ${best:-?} runs, min-max bars)"
-set xlabel "lines in active"
-plot "$out/feedgroups.tsv" using 1:2:(lo(\$2, \$3)):4 with yerrorlines lw 2 pt 7 lc rgb "#c0392b" \
-         title "feedgroups, 10 patterns, to a file", \
-     "" using 1:5:(lo(\$5, \$6)):7 with yerrorlines lw 2 pt 6 dt 2 lc rgb "#7f8c8d" \
-         title "LC_ALL=C grep -E, same selection, to a file", \
-     "" using 1:8:(lo(\$8, \$9)):10 with yerrorlines lw 2 pt 4 dt 3 lc rgb "#2c3e50" \
-         title "cat active > file (floor)"
-
-set output "$out/dropgroup.png"
-set title "dropgroup: wall time against the size of active and newsgroups (median of ${best:-?} runs)"
-set xlabel "lines in active, and in newsgroups"
-plot "$out/dropgroup.tsv" using 1:2:(lo(\$2, \$3)):4 with yerrorlines lw 2 pt 7 lc rgb "#1f60b4" \
-         title "dropgroup (lock, fsync, rename, directory fsync)", \
-     "" using 1:5:(lo(\$5, \$6)):7 with yerrorlines lw 2 pt 6 dt 2 lc rgb "#7f8c8d" \
-         title "grep -v > new; sync new; mv; sync . (durable)", \
-     "" using 1:8:(lo(\$8, \$9)):10 with yerrorlines lw 2 pt 4 dt 3 lc rgb "#2c3e50" \
-         title "grep -v > new; mv (unsafe: no sync, no lock)"
-
-set output "$out/feedqueue.png"
-set title "feedqueue: wall time against the articles of one run (median of ${best:-?} runs)"
-set xlabel "articles, each matching the last of 200 rules"
-plot "$out/feedqueue.tsv" using 1:2:(lo(\$2, \$3)):4 with yerrorlines lw 2 pt 7 lc rgb "#27ae60" \
-         title "feedqueue", \
-     "" using 1:5:(lo(\$5, \$6)):7 with yerrorlines lw 2 pt 6 dt 2 lc rgb "#7f8c8d" \
-         title "safe-append floor (C: open, flock, fstat, stat, pread, write, close)", \
-     "" using 1:8:(lo(\$8, \$9)):10 with yerrorlines lw 1 pt 4 dt 3 lc rgb "#2c3e50" \
-         title "launch only: sh, exec true with the same arguments"
-
+EOF
+        three_series feedgroups "#c0392b" "feedgroups: wall time against the size of active" \
+            "lines in active" "feedgroups, 10 patterns, to a file" \
+            "LC_ALL=C grep -E, same selection, to a file" "cat active > file (floor)"
+        three_series dropgroup "#1f60b4" "dropgroup: wall time against the size of the files" \
+            "lines in active, and in newsgroups" "dropgroup (lock, fsync, rename, directory fsync)" \
+            "grep -v > new; sync new; mv; sync . (durable)" \
+            "grep -v > new; mv (unsafe: no sync, no lock)"
+        three_series feedqueue "#27ae60" "feedqueue: wall time against the articles of one run" \
+            "articles, each matching the last of 200 rules" feedqueue \
+            "safe-append floor (C: open, flock, fstat, stat, pread, write, close)" \
+            "launch only: sh, exec true with the same arguments"
+        cat <<EOF
 set output "$out/stars.png"
 set title "CPU time of one failing match against the number of stars (24-byte name)"
 set xlabel "stars in the pattern (*a repeated, then b)"
@@ -135,10 +132,12 @@ unset logscale x
 set format x "%g"
 set xtics 1
 set yrange [0.05:*]
-plot "$out/stars.tsv" using 1:2 with linespoints lw 2 pt 7 lc rgb "#1f60b4" \
-         title "library matcher", \
+set offsets 0, 0, 0, 0
+plot "$out/stars.tsv" using 1:2 with linespoints lw 2 pt 7 lc rgb "#1f60b4" \\
+         title "library matcher", \\
      "" using 1:3 with linespoints lw 2 pt 6 dt 2 lc rgb "#c0392b" title "recursive reference"
 EOF
+    } | gnuplot
 }
 
 if [ "${1:-}" != --plot-only ]; then
