@@ -88,7 +88,7 @@ cd "$scratch"
 if [ "$format" = report ]; then
     echo "program:  $program"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs, each command in turn (hyperfine)"
+    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine)"
     echo "prepare:  $prepare"
 fi
 first_peak=

@@ -98,7 +98,7 @@ cd "$scratch"
 if [ "$format" = report ]; then
     echo "program:  $program"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs, each command in turn (hyperfine)"
+    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine)"
     echo "commands: feedgroups:  $run_feedgroups"
     echo "          grep -E:     $run_grep"
     echo "          cat (floor): $run_cat"
@@ -120,7 +120,7 @@ for lines in $sizes; do
         --command-name "cat (floor)" "$run_cat" > hyperfine.log 2>&1 ||
         { cat hyperfine.log >&2; exit 1; }
     feedgroups_peak=$(peak_kib -o feedgroups.out "$program" bench)
-    grep_peak=$(peak_kib -o grep.out env LC_ALL=C grep -E "$regex" kestro/active || true)
+    grep_peak=$(peak_kib -o grep.out env LC_ALL=C grep -E "$regex" kestro/active)
     first_peak=${first_peak:-$feedgroups_peak}
     if [ "$format" = tsv ]; then
         printf '%s\t%s\n' "$lines" "$(hyperfine_tsv times.csv)"

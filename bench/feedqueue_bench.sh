@@ -74,7 +74,7 @@ if [ "$format" = report ]; then
     echo "program:  $program"
     echo "floor:    $floor (bench/append_floor.c, ${CC:-cc} -O2)"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs, each command in turn (hyperfine -N)"
+    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine -N)"
     echo "prepare:  rm -f $queue"
 fi
 first_peak=

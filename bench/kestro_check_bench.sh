@@ -151,7 +151,7 @@ if [ -n "$awk_out" ]; then
 fi
 
 echo "program:  $program"
-echo "runs:     $runs timed after $warmup warm-up runs, each command in turn (hyperfine -N)"
+echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine -N)"
 echo "commands: kestro-check:    $program"
 echo "          awk line checks: env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups"
 echo "          cat (floor):     cat kestro/newsfeeds kestro/active kestro/newsgroups"
