@@ -97,9 +97,9 @@ for articles in $sizes; do
     # script of one line that sh reads and replaces itself with the
     # program. The same launch, with true(1) in place of the program,
     # measures what that costs.
-    printf 'exec %s %s\n' "$program" "$paths" > feedqueue.run
-    printf 'exec %s %s %s\n' "$floor" "$queue" "$paths" > floor.run
-    printf 'exec %s %s\n' "$(command -v true)" "$paths" > true.run
+    printf "exec '%s' %s\n" "$program" "$paths" > feedqueue.run
+    printf "exec '%s' %s %s\n" "$floor" "$queue" "$paths" > floor.run
+    printf "exec '%s' %s\n" "$(command -v true)" "$paths" > true.run
     hyperfine -N --style basic --warmup "$warmup" --runs "$runs" \
         --prepare "rm -f $queue" --export-csv times.csv \
         --command-name feedqueue "sh feedqueue.run" \
