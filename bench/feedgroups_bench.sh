@@ -1,22 +1,34 @@
 #!/bin/sh
-# Times feedgroups listing a feed of 10 patterns over a large active file
-# against grep -E given the equivalent regular expression, on the same file
-# in the same run, and checks that both print the same lines.
+# Times feedgroups listing a feed of 10 patterns over a large active file,
+# with hyperfine, beside two baselines in the same run, each writing to a
+# file as feedgroups does: grep -E in the C locale with the equivalent
+# regular expression (to a file, not /dev/null, where GNU grep stops at
+# the first match), and cat of the whole file, the floor of reading it and
+# writing it out. The script first checks that feedgroups and grep -E print
+# the same lines. Then the peak memory of feedgroups and grep -E, from
+# /usr/bin/time, at each size.
 #
 # Usage: bench/feedgroups_bench.sh [path of the test build of feedgroups]
 # Without a path, the test build is looked for under build/*/test-bin,
-# preferring a Release tree (build/*-rel). Build one with:
-#   cmake -S . -B build/NAME-rel -DCMAKE_BUILD_TYPE=Release
-#   cmake --build build/NAME-rel --target feedgroups_testbuild
-# LINES (default 1000000) sets the size of active, RUNS (default 5) how many
-# times each command runs; the best time of each counts.
+# preferring build/bench. Build it with:
+#   cmake --preset bench && cmake --build build/bench --target feedgroups_testbuild
+# SIZES (default "10 1000000") lists the numbers of lines of active to try;
+# RUNS (default 20) and WARMUP (default 3) the timed and untimed runs of
+# each command. FORMAT=tsv prints one line per size instead of the report:
+# lines, then the median, fastest and slowest seconds of feedgroups, of
+# grep -E and of cat.
 set -eu
 cd "$(dirname "$0")/.."
 
-lines=${LINES:-1000000}
-runs=${RUNS:-5}
+sizes=${SIZES:-10 1000000}
+runs=${RUNS:-20}
+warmup=${WARMUP:-3}
+format=${FORMAT:-report}
 
 . bench/find_test_build.sh
+. bench/peak_kib.sh
+. bench/hyperfine_summary.sh
+need_hyperfine
 program=${1:-$(find_test_build feedgroups)}
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 
@@ -27,30 +39,33 @@ trap 'rm -rf "$scratch"' EXIT
 chmod 755 "$scratch"
 mkdir -m 755 "$scratch/kestro"
 
-# A realistic group list: names of two to five parts below the big
-# hierarchies, the two article numbers zero-padded as news servers write
-# them, and a flag.
-LC_ALL=C awk -v lines="$lines" 'BEGIN {
-    srand(20261210)
-    nh = split("comp sci rec news misc soc talk alt alt.binaries de fr it humanities uk " \
-               "comp.os comp.lang sci.physics rec.arts de.comp fr.comp", hier, " ")
-    nw = split("lang os linux unix misc announce questions answers physics math " \
-               "arts music movies tv sf d pictures sounds games sports c cplusplus " \
-               "python perl java admin networking security hardware software " \
-               "databases editors windows mac research particle quantum test " \
-               "discussion binaries multimedia anime comics books writing", word, " ")
-    nf = split("y y y y y m n", flag, " ")
-    for (i = 0; i < lines; i++) {
-        name = hier[int(rand() * nh) + 1]
-        parts = 1 + int(rand() * 2)
-        for (p = 0; p < parts; p++)
-            name = name "." word[int(rand() * nw) + 1]
-        if (rand() < 0.5)
-            name = name "." word[int(rand() * nw) + 1] int(rand() * 100)
-        printf "%s %010d %010d %s\n", name, int(rand() * 9000000), int(rand() * 100000),
-               flag[int(rand() * nf) + 1]
-    }
-}' > "$scratch/kestro/active"
+# A realistic group list of $1 lines: names of two to five parts below the
+# big hierarchies, the two article numbers zero-padded as news servers
+# write them, and a flag.
+make_active() {
+    LC_ALL=C awk -v lines="$1" 'BEGIN {
+        srand(20261210)
+        nh = split("comp sci rec news misc soc talk alt alt.binaries de fr it humanities uk " \
+                   "comp.os comp.lang sci.physics rec.arts de.comp fr.comp", hier, " ")
+        nw = split("lang os linux unix misc announce questions answers physics math " \
+                   "arts music movies tv sf d pictures sounds games sports c cplusplus " \
+                   "python perl java admin networking security hardware software " \
+                   "databases editors windows mac research particle quantum test " \
+                   "discussion binaries multimedia anime comics books writing", word, " ")
+        nf = split("y y y y y m n", flag, " ")
+        for (i = 0; i < lines; i++) {
+            name = hier[int(rand() * nh) + 1]
+            parts = 1 + int(rand() * 2)
+            for (p = 0; p < parts; p++)
+                name = name "." word[int(rand() * nw) + 1]
+            if (rand() < 0.5)
+                name = name "." word[int(rand() * nw) + 1] int(rand() * 100)
+            printf "%s %010d %010d %s\n", name, int(rand() * 9000000), int(rand() * 100000),
+                   flag[int(rand() * nf) + 1]
+        }
+    }' > "$scratch/kestro/active"
+    chmod 644 "$scratch/kestro/active"
+}
 
 # Ten patterns of one feed, matching disjoint sets of groups, and the same
 # selection as one extended regular expression over whole lines: the group
@@ -69,56 +84,56 @@ bench	misc.test
 bench	fr.*.linux*
 bench	humanities.*
 EOF
+chmod 644 "$scratch/kestro/newsfeeds"
 regex='^(comp\.lang\.[^ ]*|comp\.os\.linux\.[^ ]*|sci\.physics[^ ]*|rec\.arts\.[^ ]v[^ ]*'
 regex="$regex"'|news\.announce\.[^ ]*|de\.comp\.[a-m][^ ]*|alt\.binaries\.[^ ]*\.d|misc\.test'
 regex="$regex"'|fr\.[^ ]*\.linux[^ ]*|humanities\.[^ ]*) '
-chmod 644 "$scratch/kestro/active" "$scratch/kestro/newsfeeds"
 
-# Wall clock in nanoseconds; the date of FreeBSD has no %N, GNU date
-# (gdate there) does.
-date_command=date
-case $(date +%N) in
-*N*) date_command=gdate ;;
-esac
-now() { "$date_command" +%s%N; }
+# The three commands, as hyperfine runs them through sh in the scratch folder.
+run_feedgroups="$program bench > feedgroups.out"
+run_grep="LC_ALL=C grep -E '$regex' kestro/active > grep.out"
+run_cat="cat kestro/active > cat.out"
 
-# Runs a command in the scratch folder with its output to the file given
-# first; prints the wall time in nanoseconds.
-wall_time() {
-    out=$1
-    shift
-    start=$(now)
-    (cd "$scratch" && "$@" > "$out")
-    end=$(now)
-    echo $((end - start))
-}
-
-# The two commands take turns, so that both meet the same load on the
-# machine; the best time of each counts.
-ours=
-theirs=
-i=0
-while [ "$i" -lt "$runs" ]; do
-    t=$(wall_time "$scratch/feedgroups.out" "$program" bench)
-    if [ -z "$ours" ] || [ "$t" -lt "$ours" ]; then ours=$t; fi
-    t=$(wall_time "$scratch/grep.out" env LC_ALL=C grep -E "$regex" kestro/active)
-    if [ -z "$theirs" ] || [ "$t" -lt "$theirs" ]; then theirs=$t; fi
-    i=$((i + 1))
+cd "$scratch"
+if [ "$format" = report ]; then
+    echo "program:  $program"
+    echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
+    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine)"
+    echo "commands: feedgroups:  $run_feedgroups"
+    echo "          grep -E:     $run_grep"
+    echo "          cat (floor): $run_cat"
+fi
+first_peak=
+for lines in $sizes; do
+    make_active "$lines"
+    # Both must select the same lines; grep exits with 1 when none is.
+    sh -c "$run_feedgroups"
+    sh -c "$run_grep" || [ $? = 1 ]
+    if ! cmp -s feedgroups.out grep.out; then
+        echo "$0: feedgroups and grep -E print different lines on $lines lines" >&2
+        exit 1
+    fi
+    hyperfine --shell sh --style basic --warmup "$warmup" --runs "$runs" \
+        --export-csv times.csv \
+        --command-name feedgroups "$run_feedgroups" \
+        --command-name "grep -E" "$run_grep" \
+        --command-name "cat (floor)" "$run_cat" > hyperfine.log 2>&1 ||
+        { cat hyperfine.log >&2; exit 1; }
+    feedgroups_peak=$(peak_kib -o feedgroups.out "$program" bench)
+    grep_peak=$(peak_kib -o grep.out env LC_ALL=C grep -E "$regex" kestro/active)
+    first_peak=${first_peak:-$feedgroups_peak}
+    if [ "$format" = tsv ]; then
+        printf '%s\t%s\n' "$lines" "$(hyperfine_tsv times.csv)"
+        continue
+    fi
+    echo
+    echo "active: $lines lines, $(wc -c < kestro/active) bytes;" \
+         "10 patterns select $(wc -l < feedgroups.out) lines; outputs equal"
+    echo
+    summarise_hyperfine times.csv
+    echo
+    echo "peak resident memory: feedgroups $feedgroups_peak KiB, grep -E $grep_peak KiB"
 done
-
-size=$(wc -c < "$scratch/kestro/active")
-selected=$(wc -l < "$scratch/feedgroups.out")
-echo "program:    $program"
-echo "active:     $lines lines, $size bytes; 10 patterns select $selected lines"
-echo "runs:       best of $runs"
-awk -v a="$ours" -v b="$theirs" 'BEGIN {
-    printf "feedgroups: %.3f s\n", a / 1e9
-    printf "grep -E:    %.3f s (LC_ALL=C)\n", b / 1e9
-    printf "ratio:      %.2f (feedgroups / grep -E)\n", a / b
-}'
-if cmp -s "$scratch/feedgroups.out" "$scratch/grep.out"; then
-    echo "outputs:    equal"
-else
-    echo "outputs:    DIFFER" >&2
-    exit 1
+if [ "$format" = report ]; then
+    echo "feedgroups peak memory, largest size against the first: $(peak_growth "$first_peak" "$feedgroups_peak")"
 fi

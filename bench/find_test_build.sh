@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the benchmark scripts, from the top of the checkout.
 # find_test_build NAME prints the full path of a test build of the program NAME:
 # build/bench first, then a Release tree (build/*-rel), then any other build

@@ -11,23 +11,21 @@
 #
 # Usage: bench/kestro_check_bench.sh [path of the test build of kestro-check]
 # Without a path, the test build is looked for under build/*/test-bin,
-# preferring build/bench and Release trees. Build one with:
-#   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release
-#   cmake --build build/bench --target kestro-check_testbuild
-# GROUP_COUNT (default 50000) sets the size of active; RUNS (default 20) the
-# runs of each command.
+# preferring build/bench. Build it with:
+#   cmake --preset bench && cmake --build build/bench --target kestro-check_testbuild
+# GROUP_COUNT (default 50000) sets the size of active; RUNS (default 20) and
+# WARMUP (default 3) the timed and untimed runs of each command.
 set -eu
 cd "$(dirname "$0")/.."
 
 groups=${GROUP_COUNT:-50000}
 runs=${RUNS:-20}
+warmup=${WARMUP:-3}
 
-if ! command -v hyperfine >/dev/null 2>&1; then
-    echo "$0: hyperfine is needed (apt-get install hyperfine; pkg install hyperfine)" >&2
-    exit 2
-fi
 . bench/find_test_build.sh
 . bench/peak_kib.sh
+. bench/hyperfine_summary.sh
+need_hyperfine
 program=${1:-$(find_test_build kestro-check)}
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 
@@ -152,12 +150,21 @@ if [ -n "$awk_out" ]; then
     exit 1
 fi
 
-echo "program:    $program"
-echo "active:     $groups groups, $(wc -c < kestro/active) bytes;" \
-     "newsgroups $(wc -c < kestro/newsgroups) bytes; newsfeeds 36 rules of 8 feeds"
-hyperfine -N --warmup 3 --runs "$runs" \
+echo "program:  $program"
+echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine -N)"
+echo "commands: kestro-check:    $program"
+echo "          awk line checks: env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups"
+echo "          cat (floor):     cat kestro/newsfeeds kestro/active kestro/newsgroups"
+echo
+echo "active: $groups groups, $(wc -c < kestro/active) bytes;" \
+     "newsgroups $(wc -c < kestro/newsgroups) bytes; newsfeeds 36 rules of 8 feeds; all clean"
+echo
+hyperfine -N --style basic --warmup "$warmup" --runs "$runs" --export-csv times.csv \
     --command-name kestro-check "$program" \
     --command-name "awk line checks" "env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups" \
-    --command-name "cat (floor)" "cat kestro/newsfeeds kestro/active kestro/newsgroups"
+    --command-name "cat (floor)" "cat kestro/newsfeeds kestro/active kestro/newsgroups" \
+    > hyperfine.log 2>&1 || { cat hyperfine.log >&2; exit 1; }
+summarise_hyperfine times.csv
+echo
 echo "peak resident memory: kestro-check $(peak_kib "$program") KiB," \
      "awk line checks $(peak_kib env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups) KiB"
