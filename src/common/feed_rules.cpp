@@ -78,7 +78,7 @@ static void free_unfinished(void* record, char* first_copy, char* second_copy)
 
 // Makes a rule record holding copies of the two strings, or nullptr with
 // errno set.
-static FeedRule* new_record(FeedRule*, const char* feed_name, const char* pattern)
+static FeedRule* new_record(FeedRule* /*kind*/, const char* feed_name, const char* pattern)
 {
     auto rule = static_cast<FeedRule*>(malloc(sizeof(FeedRule)));
     if (rule == nullptr)
@@ -95,7 +95,7 @@ static FeedRule* new_record(FeedRule*, const char* feed_name, const char* patter
 
 // Makes a pattern record holding a copy of the pattern, or nullptr with
 // errno set.
-static FeedPattern* new_record(FeedPattern*, const char*, const char* pattern)
+static FeedPattern* new_record(FeedPattern* /*kind*/, const char* /*feed_name*/, const char* pattern)
 {
     auto record = static_cast<FeedPattern*>(malloc(sizeof(FeedPattern)));
     if (record == nullptr)
