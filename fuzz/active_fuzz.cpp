@@ -81,12 +81,16 @@ std::string normal_form(const Expected& entry)
 void check_strict(const std::string& line)
 {
     std::string cut = line;
+    size_t name_length = normal_form_name_length(cut.data(), cut.size());
     auto entry = parse_active_entry(cut.data());
     auto expected = reference_parse(line);
     FUZZ_CHECK(entry.has_value() == expected.has_value());
+    // Only a line that is its own normal form is taken for one.
+    FUZZ_CHECK((name_length != 0) == (expected && normal_form(*expected) == line));
     if (!entry)
         return;
     FUZZ_CHECK(same_entry(*entry, *expected));
+    FUZZ_CHECK(name_length == 0 || name_length == expected->name.size());
 
     std::string normal = normal_form(*expected);
     std::string normal_cut = normal;

@@ -28,6 +28,13 @@ TEST(ActiveFormat, StrictReadAndWriteBack)
         {"comp.lang.c 0000012345 0000000001 y\n", "comp.lang.c 12345 1 y\n"},
         {"comp.lang.c 12345 1 y\n", "comp.lang.c 12345 1 y\n"},
         {"a 4294967295 0 m\n", "a 4294967295 0 m\n"},
+        {"a 0 0 y\n", "a 0 0 y\n"},
+        {"a 00 0 y\n", "a 0 0 y\n"},
+        {"a 1 2  y\n", "a 1 2 y\n"},
+        {"a 1 2 \ty\n", "a 1 2 \t\n"},
+        {"a 1+2 y\n", "a 1 2 y\n"},
+        {"a 1 2 yy\n", "a 1 2 y\n"},
+        {"a 5   y\n", "a 5 0 y\n"},
         // missing numbers are 0
         {"a  y\n", "a 0 0 y\n"},
         {"a 5 y\n", "a 5 0 y\n"},
@@ -57,6 +64,14 @@ TEST(ActiveFormat, StrictReadAndWriteBack)
     for (const StrictCase& c : cases) {
         SCOPED_TRACE(c.line);
         std::string buffer = c.line;
+        // A line is taken for one in normal form exactly when it is
+        // written back as it was read.
+        size_t name_length = normal_form_name_length(buffer.data(), buffer.size());
+        bool unchanged = c.written != nullptr && buffer == c.written;
+        EXPECT_EQ(name_length != 0, unchanged);
+        if (unchanged) {
+            EXPECT_EQ(name_length, buffer.find(' '));
+        }
         std::optional<ActiveEntry> entry = parse_active_entry(buffer.data());
         ASSERT_EQ(entry.has_value(), c.written != nullptr);
         if (entry) {

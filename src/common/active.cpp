@@ -9,38 +9,48 @@ static bool is_space(char c)
 
 static bool is_digit(char c)
 {
-    return c >= '0' && c <= '9';
+    return static_cast<unsigned char>(c - '0') < 10;
 }
 
-// Reads a number as strtoul with base 10 reads it, moving pos past it: white
-// space is skipped, a sign taken, then the digits. With no digit the value is
-// 0 and pos stays where it was. A number with a "-" sign, or of 2^32 or more,
-// is refused rather than wrapped or cut, so no line is written back with
-// other values than it was read with.
-static bool read_number(const char*& pos, uint32_t& value)
+// Reads the digits at p into value; returns the end of the digits, or
+// nullptr for a number of 2^32 or more, which is refused rather than
+// wrapped or cut, so that no line is written back with other values than
+// it was read with.
+static const char* read_digits(const char* p, uint32_t& value)
 {
-    const char* p = pos;
-    while (is_space(*p))
+    while (*p == '0')
         ++p;
-    bool negative = *p == '-';
-    if (*p == '+' || *p == '-')
-        ++p;
-    if (!is_digit(*p)) {
-        value = 0;
-        return true;
-    }
-    if (negative)
-        return false;
+    // More than ten digits after the leading zeros is too large, whatever
+    // the sum (which may wrap) says.
+    const char* digits = p;
     uint64_t number = 0;
-    for (; is_digit(*p); ++p) {
-        if (number <= UINT32_MAX)
-            number = number * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    if (number > UINT32_MAX)
-        return false;
+    for (; is_digit(*p); ++p)
+        number = number * 10 + static_cast<uint64_t>(*p - '0');
+    if (p - digits > 10 || number > UINT32_MAX)
+        return nullptr;
     value = static_cast<uint32_t>(number);
-    pos = p;
-    return true;
+    return p;
+}
+
+// Reads a number at p as strtoul with base 10 reads it: white space is
+// skipped, a sign taken, then the digits. Returns the end of the number;
+// with no digit the value is 0 and the end is p itself. nullptr for a
+// number refused: one with a "-" sign, or of 2^32 or more.
+static const char* read_number(const char* p, uint32_t& value)
+{
+    if (is_digit(*p))
+        return read_digits(p, value);
+    const char* q = p;
+    while (is_space(*q))
+        ++q;
+    bool negative = *q == '-';
+    if (*q == '+' || *q == '-')
+        ++q;
+    if (!is_digit(*q)) {
+        value = 0;
+        return p;
+    }
+    return negative ? nullptr : read_digits(q, value);
 }
 
 std::optional<ActiveEntry> parse_active_entry(char* line)
@@ -50,10 +60,10 @@ std::optional<ActiveEntry> parse_active_entry(char* line)
         return std::nullopt;
     *blank = '\0';
     ActiveEntry entry{line, 0, 0, '\0'};
-    const char* pos = blank + 1;
-    if (!read_number(pos, entry.number1) || !read_number(pos, entry.number2))
-        return std::nullopt;
-    if (*pos != ' ')
+    const char* pos = read_number(blank + 1, entry.number1);
+    if (pos != nullptr)
+        pos = read_number(pos, entry.number2);
+    if (pos == nullptr || *pos != ' ')
         return std::nullopt;
     while (*pos == ' ')
         ++pos;
@@ -66,21 +76,38 @@ std::optional<ActiveEntry> parse_active_entry(char* line)
 // The number of decimal digits of n.
 static size_t decimal_digits(uint32_t n)
 {
+    static const uint32_t powers[] = {10,      100,      1000,      10000,     100000,
+                                      1000000, 10000000, 100000000, 1000000000};
     size_t digits = 1;
-    for (; n >= 10; n /= 10)
+    while (digits <= 9 && n >= powers[digits - 1])
         ++digits;
     return digits;
 }
 
-// Writes n in decimal at p; returns the end of the digits.
+// Writes n in decimal at p, two digits at a time from the last; returns
+// the end of the digits.
 static char* put_decimal(char* p, uint32_t n)
 {
+    static const char pairs[] = "00010203040506070809101112131415161718192021222324"
+                                "25262728293031323334353637383940414243444546474849"
+                                "50515253545556575859606162636465666768697071727374"
+                                "75767778798081828384858687888990919293949596979899";
     char* end = p + decimal_digits(n);
-    char* digit = end;
-    do {
-        *--digit = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n != 0);
+    char* q = end;
+    while (n >= 100) {
+        size_t pair = size_t{2} * (n % 100);
+        n /= 100;
+        q -= 2;
+        q[0] = pairs[pair];
+        q[1] = pairs[pair + 1];
+    }
+    if (n >= 10) {
+        size_t pair = size_t{2} * n;
+        q[-2] = pairs[pair];
+        q[-1] = pairs[pair + 1];
+    } else {
+        q[-1] = static_cast<char>('0' + n);
+    }
     return end;
 }
 
@@ -90,16 +117,12 @@ constexpr size_t entry_tail_room = 25;
 
 bool format_active_entry(OutputBuffer& out, const ActiveEntry& entry)
 {
-    size_t name_length = strlen(entry.name);
-    size_t in_place = name_length <= output_reserve_max - entry_tail_room ? name_length : 0;
-    if (in_place == 0 && !put_output(out, entry.name, name_length))
+    if (!put_output(out, entry.name, strlen(entry.name)))
         return false;
-    char* start = reserve_output(out, in_place + entry_tail_room);
+    char* start = reserve_output(out, entry_tail_room);
     if (start == nullptr)
         return false;
     char* p = start;
-    memcpy(p, entry.name, in_place);
-    p += in_place;
     *p++ = ' ';
     p = put_decimal(p, entry.number1);
     *p++ = ' ';
@@ -109,6 +132,36 @@ bool format_active_entry(OutputBuffer& out, const ActiveEntry& entry)
     *p++ = '\n';
     commit_output(out, static_cast<size_t>(p - start));
     return true;
+}
+
+// The end of a number at p in plain decimal below 2^32, as
+// format_active_entry writes one (no sign, no leading zero), or nullptr.
+static const char* plain_decimal(const char* p)
+{
+    static const char largest[] = "4294967295";
+    if (*p == '0')
+        return p + 1;
+    const char* start = p;
+    while (is_digit(*p))
+        ++p;
+    size_t digits = static_cast<size_t>(p - start);
+    if (digits == 0 || digits > 10 || (digits == 10 && memcmp(start, largest, 10) > 0))
+        return nullptr;
+    return p;
+}
+
+size_t normal_form_name_length(const char* line, size_t length)
+{
+    const char* blank = static_cast<const char*>(memchr(line, ' ', length));
+    if (blank == nullptr || blank == line)
+        return 0;
+    const char* p = plain_decimal(blank + 1);
+    if (p == nullptr || *p != ' ')
+        return 0;
+    p = plain_decimal(p + 1);
+    if (p == nullptr || *p != ' ' || p[1] == ' ' || p[1] == '\n' || p + 3 != line + length)
+        return 0;
+    return static_cast<size_t>(blank - line);
 }
 
 size_t active_entry_length(const ActiveEntry& entry)

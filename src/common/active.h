@@ -33,6 +33,13 @@ bool format_active_entry(OutputBuffer& out, const ActiveEntry& entry);
 // since missing numbers are written as 0.
 size_t active_entry_length(const ActiveEntry& entry);
 
+// The length of the name of a line (length bytes, its line feed last) that
+// stands already as format_active_entry would write what
+// parse_active_entry reads from it: name, blank, two numbers in plain
+// decimal below 2^32, blank, flag, line feed. 0 for any other line, since
+// no name is empty. The line is not changed.
+size_t normal_form_name_length(const char* line, size_t length);
+
 // Splits a line in place at its first blank; nullopt when there is none or
 // the line begins with it. Nothing after the blank is examined.
 std::optional<ActiveLine> split_active_line(char* line);

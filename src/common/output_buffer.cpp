@@ -59,6 +59,18 @@ bool put_output(OutputBuffer& out, const char* bytes, size_t size)
     return out.error == 0;
 }
 
+bool put_line_as_read(OutputBuffer& out, const char* line, size_t length, const char* cut,
+                      char separator)
+{
+    char* p = reserve_output(out, length);
+    if (p == nullptr)
+        return false;
+    memcpy(p, line, length);
+    p[cut - line] = separator;
+    commit_output(out, length);
+    return true;
+}
+
 bool flush_output(OutputBuffer& out)
 {
     if (drain(out))

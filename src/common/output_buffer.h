@@ -37,6 +37,12 @@ inline void commit_output(OutputBuffer& out, size_t size)
 // Appends the bytes; false once a write has failed (out.error tells why).
 bool put_output(OutputBuffer& out, const char* bytes, size_t size);
 
+// Appends a line of length bytes (at most output_reserve_max) as it was
+// read, with the separator that a parser cut to a NUL at cut put back.
+// False once a write has failed.
+bool put_line_as_read(OutputBuffer& out, const char* line, size_t length, const char* cut,
+                      char separator);
+
 // Writes out what the buffer holds. False with errno set to out.error
 // when this or an earlier write failed.
 bool flush_output(OutputBuffer& out);

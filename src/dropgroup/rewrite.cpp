@@ -37,29 +37,45 @@ static bool is_group(const char* name, const char* group)
     return name[0] == group[0] && strcmp(name, group) == 0;
 }
 
-// Parses one line of the pair's file and writes it to out unless it
+// Parses one line of active and writes it to out in normal form unless it
 // belongs to group. The line is parsed whole first: a malformed line of the
 // group itself is an error too. A line that would come out longer than a
-// reader accepts is not written, lest the new file be unreadable.
-static Copy copy_line(FileKind kind, char* line, const char* group, OutputBuffer& out)
+// reader accepts is not written, lest the new file be unreadable. Most
+// lines stand in normal form already; such a line is copied as it is,
+// which is what parsing and writing it back would give.
+static Copy copy_active_line(const LineReader& reader, const char* group, OutputBuffer& out)
 {
-    if (kind == FileKind::active) {
-        std::optional<ActiveEntry> entry = parse_active_entry(line);
-        if (!entry)
-            return Copy::malformed;
-        if (is_group(entry->name, group))
-            return Copy::done;
-        if (active_entry_length(*entry) > longest_line + 1)
-            return Copy::long_line;
-        format_active_entry(out, *entry);
-    } else {
-        std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(line);
-        if (!entry)
-            return Copy::malformed;
-        if (is_group(entry->name, group))
-            return Copy::done;
-        format_newsgroups_entry(out, *entry);
+    if (size_t name_length = normal_form_name_length(reader.line, reader.length)) {
+        if (strncmp(reader.line, group, name_length) != 0 || group[name_length] != '\0')
+            put_output(out, reader.line, reader.length);
+        return Copy::done;
     }
+    std::optional<ActiveEntry> entry = parse_active_entry(reader.line);
+    if (!entry)
+        return Copy::malformed;
+    if (is_group(entry->name, group))
+        return Copy::done;
+    // The normal form is at most 3 bytes longer than the line read (two
+    // missing numbers written as 0, and a blank): only lines that near the
+    // limit need measuring.
+    if (reader.length + 3 > longest_line + 1 && active_entry_length(*entry) > longest_line + 1)
+        return Copy::long_line;
+    format_active_entry(out, *entry);
+    return Copy::done;
+}
+
+// Parses one line of newsgroups and writes it to out unless it belongs to
+// group.
+static Copy copy_newsgroups_line(const LineReader& reader, const char* group, OutputBuffer& out)
+{
+    std::optional<NewsgroupsEntry> entry = parse_newsgroups_entry(reader.line);
+    if (!entry)
+        return Copy::malformed;
+    if (is_group(entry->name, group))
+        return Copy::done;
+    // What format_newsgroups_entry would write is the line as read: the
+    // parse only cut it at its first tab, which goes back.
+    put_line_as_read(out, reader.line, reader.length, entry->description - 1, '\t');
     return Copy::done;
 }
 
@@ -71,7 +87,8 @@ static Copy copy_lines(FileKind kind, LineReader& reader, OutputBuffer& out, con
     for (ReadOutcome outcome; (outcome = read_line(reader)) != ReadOutcome::end_of_input;) {
         Copy copy = Copy::long_line;
         if (outcome == ReadOutcome::line)
-            copy = copy_line(kind, reader.line, group, out);
+            copy = kind == FileKind::active ? copy_active_line(reader, group, out)
+                                           : copy_newsgroups_line(reader, group, out);
         if (copy == Copy::done && out.error != 0)
             copy = Copy::write_failed;
         if (copy != Copy::done)

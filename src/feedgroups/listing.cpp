@@ -12,19 +12,6 @@
 #include <cstdio>
 #include <cstring>
 
-// Writes the line as it was read, with the blank that the split took out
-// put back. False once a write has failed.
-static bool write_line(OutputBuffer& out, const LineReader& reader, const ActiveLine& line)
-{
-    char* p = reserve_output(out, reader.length);
-    if (p == nullptr)
-        return false;
-    memcpy(p, reader.line, reader.length);
-    p[line.rest - line.name - 1] = ' ';
-    commit_output(out, reader.length);
-    return true;
-}
-
 // Writes the line once for every pattern that matches its name, trying
 // those that the index gives for its first byte, in the patterns' order.
 static bool write_selected(OutputBuffer& out, const LineReader& reader, const ActiveLine& line,
@@ -34,7 +21,8 @@ static bool write_selected(OutputBuffer& out, const LineReader& reader, const Ac
     for (size_t w = 0; w < index.words; ++w) {
         for (uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
             const char* pattern = index.patterns[w * 64 + static_cast<size_t>(std::countr_zero(bits))];
-            if (match_group_name(pattern, line.name) && !write_line(out, reader, line))
+            if (match_group_name(pattern, line.name) &&
+                !put_line_as_read(out, reader.line, reader.length, line.rest - 1, ' '))
                 return false;
         }
     }
