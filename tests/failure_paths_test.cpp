@@ -344,9 +344,11 @@ TEST(FailurePathsMemory, NoMemoryIsReportedWithTheProgramName)
         {"feedqueue: the copy of a feed name", "feedqueue", 2, nothing},
         {"feedqueue: the copy of a pattern", "feedqueue", 3, nothing},
         {"feedqueue: the second rule's record", "feedqueue", 4, nothing},
-        // Both are taken once, after the two rules, before the first article.
+        // All three are taken once, after the two rules, before the first
+        // article.
         {"feedqueue: the queue path", "feedqueue", 7, nothing},
         {"feedqueue: the line", "feedqueue", 8, nothing},
+        {"feedqueue: the filters of the rules", "feedqueue", 9, nothing},
         {"feedgroups: a pattern record", "feedgroups", 1, nothing},
         {"feedgroups: the copy of a pattern", "feedgroups", 2, nothing},
         {"feedgroups: the index of the patterns", "feedgroups", 3, nothing},

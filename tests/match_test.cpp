@@ -1,4 +1,5 @@
 #include "match.h"
+#include "path_filter.h"
 #include "reference_match.h"
 
 #include <gtest/gtest.h>
@@ -19,13 +20,21 @@ struct MatchCase {
     bool matches;
 };
 
+std::string pair_label(const std::string& pattern, Form form, const std::string& subject);
+
 // Calls the library's matcher as its callers do: the path form gets the
-// path's last "/" found once with strrchr.
+// path's last "/" found once with strrchr. The quick look of path_filter.h
+// must never turn away a path that the pattern matches.
 bool library_match(const char* pattern, Form form, const char* subject)
 {
     if (form == Form::name)
         return match_group_name(pattern, subject);
-    return match_group_path(pattern, subject, strrchr(subject, '/'));
+    const char* last_slash = strrchr(subject, '/');
+    bool matches = match_group_path(pattern, subject, last_slash);
+    if (matches && !may_match_path(path_filter_for(pattern), subject,
+                                   static_cast<size_t>(last_slash - subject)))
+        ADD_FAILURE() << "the filter turns away " << pair_label(pattern, form, subject);
+    return matches;
 }
 
 // Shows the bytes of a string, escaping the unprintable ones.

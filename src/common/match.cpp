@@ -117,6 +117,27 @@ static bool match(const Byte* p, const Byte* n, const Byte* end, bool dot_matche
     }
 }
 
+// The bytes that a literal start of a pattern stops at: its end and the
+// wildcards, and in the path form also ".", which stands for "/".
+struct LiteralStops {
+    bool stops[256];
+};
+
+// The stops of one form of the matcher.
+static constexpr LiteralStops literal_stops(bool dot_matches_slash)
+{
+    LiteralStops table{};
+    table.stops[Byte('\0')] = true;
+    table.stops[Byte('*')] = true;
+    table.stops[Byte('?')] = true;
+    table.stops[Byte('[')] = true;
+    table.stops[Byte('.')] = dot_matches_slash;
+    return table;
+}
+
+static constexpr LiteralStops name_stops = literal_stops(false);
+static constexpr LiteralStops path_stops = literal_stops(true);
+
 bool match_group_name(const char* pattern, const char* name)
 {
     auto p = reinterpret_cast<const Byte*>(pattern);
@@ -124,12 +145,12 @@ bool match_group_name(const char* pattern, const char* name)
     // The bytes before the first wildcard stand for themselves. Comparing
     // them first turns most names away before the name is even measured,
     // and a pattern such as "comp.*" is then decided at its star.
-    for (; *p != '*' && *p != '?' && *p != '['; ++p, ++n) {
+    for (; !name_stops.stops[*p]; ++p, ++n) {
         if (*p != *n)
             return false;
-        if (*p == '\0')
-            return true;
     }
+    if (*p == '\0')
+        return *n == '\0';
     if (p[0] == '*' && p[1] == '\0')
         return true;
     return match(p, n, n + strlen(reinterpret_cast<const char*>(n)), false);
@@ -139,6 +160,26 @@ bool match_group_path(const char* pattern, const char* path, const char* last_sl
 {
     if (last_slash == nullptr)
         return false;
-    return match(reinterpret_cast<const Byte*>(pattern), reinterpret_cast<const Byte*>(path),
-                 reinterpret_cast<const Byte*>(last_slash), true);
+    auto p = reinterpret_cast<const Byte*>(pattern);
+    auto n = reinterpret_cast<const Byte*>(path);
+    auto end = reinterpret_cast<const Byte*>(last_slash);
+    // The literal start, compared first as in match_group_name; here a "."
+    // stands for a "/". The group part ends at the last "/", so a byte of
+    // it that is compared is never past its end unless it is that "/".
+    for (;; ++p, ++n) {
+        if (!path_stops.stops[*p]) {
+            if (*n != *p || n == end)
+                return false;
+        } else if (*p == '.') {
+            if (*n != '/' || n == end)
+                return false;
+        } else {
+            break;
+        }
+    }
+    if (*p == '\0')
+        return n == end;
+    if (p[0] == '*' && p[1] == '\0')
+        return true;
+    return match(p, n, end, true);
 }

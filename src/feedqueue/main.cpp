@@ -1,5 +1,6 @@
 #include "feed_rules.h"
 #include "match.h"
+#include "path_filter.h"
 #include "queue_file.h"
 #include "queue_path.h"
 #include "startup.h"
@@ -9,20 +10,30 @@
 #include <cstring>
 #include <optional>
 
-// Room for the queue path and the line of any article of this run, taken
-// once, so that no article allocates.
+// The rules, kept reachable until the process ends.
+static std::optional<FeedRule*> loaded_rules;
+
+// Room for the queue path and the line of any article of this run, and the
+// filters of the rules in their order, taken once, so that no article
+// allocates.
 struct Buffers {
     char* path;
     char* line;
+    PathFilter* filters;
 };
 
 // The first rule whose pattern matches the group part of the article path
 // (the bytes before its last "/"), or nullptr when none does.
-static const FeedRule* first_matching_rule(const FeedRule* rules, const char* article)
+static const FeedRule* first_matching_rule(const FeedRule* rules, const PathFilter* filters,
+                                           const char* article)
 {
     const char* last_slash = strrchr(article, '/');
-    for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next) {
-        if (match_group_path(rule->pattern, article, last_slash))
+    if (last_slash == nullptr)
+        return nullptr;
+    auto group_length = static_cast<size_t>(last_slash - article);
+    for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next, ++filters) {
+        if (may_match_path(*filters, article, group_length) &&
+            match_group_path(rule->pattern, article, last_slash))
             return rule;
     }
     return nullptr;
@@ -39,7 +50,7 @@ static bool queue_article(const FeedRule* rules, const char* article, const Buff
         fprintf(stderr, "%s: article path holds a line feed\n", program_name());
         return false;
     }
-    const FeedRule* rule = first_matching_rule(rules, article);
+    const FeedRule* rule = first_matching_rule(rules, buffers.filters, article);
     if (rule == nullptr)
         return true;
     format_queue_path(buffers.path, rule->feed_name);
@@ -50,23 +61,51 @@ static bool queue_article(const FeedRule* rules, const char* article, const Buff
     return append_queue_line(buffers.path, {buffers.line, length + 2});
 }
 
-// Takes the buffers for the longest queue path and the longest article.
-// False with errno set.
-static bool take_buffers(const FeedRule* rules, int count, char* const articles[], Buffers& buffers)
+// The size of the longest queue path of the rules' feeds.
+static size_t longest_queue_path(const FeedRule* rules)
 {
-    size_t path_size = queue_path_size("");
+    size_t longest = queue_path_size("");
     for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next) {
         size_t size = queue_path_size(rule->feed_name);
-        path_size = size > path_size ? size : path_size;
+        longest = size > longest ? size : longest;
     }
+    return longest;
+}
+
+// The length of the longest article path.
+static size_t longest_article(int count, char* const articles[])
+{
     size_t longest = 0;
     for (int i = 0; i < count; ++i) {
         size_t length = strlen(articles[i]);
         longest = length > longest ? length : longest;
     }
-    buffers.path = static_cast<char*>(malloc(path_size));
-    buffers.line = static_cast<char*>(malloc(longest + 2));
-    return buffers.path != nullptr && buffers.line != nullptr;
+    return longest;
+}
+
+// The filters of the rules, in their order; nullptr with errno set.
+static PathFilter* make_filters(const FeedRule* rules)
+{
+    size_t count = 0;
+    for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next)
+        ++count;
+    auto filters = static_cast<PathFilter*>(malloc((count > 0 ? count : 1) * sizeof(PathFilter)));
+    if (filters == nullptr)
+        return nullptr;
+    PathFilter* filter = filters;
+    for (const FeedRule* rule = rules; rule != nullptr; rule = rule->next)
+        *filter++ = path_filter_for(rule->pattern);
+    return filters;
+}
+
+// Takes the buffers for the longest queue path and the longest article,
+// and the filters of the rules. False with errno set.
+static bool take_buffers(const FeedRule* rules, int count, char* const articles[], Buffers& buffers)
+{
+    buffers.path = static_cast<char*>(malloc(longest_queue_path(rules)));
+    buffers.line = static_cast<char*>(malloc(longest_article(count, articles) + 2));
+    buffers.filters = make_filters(rules);
+    return buffers.path != nullptr && buffers.line != nullptr && buffers.filters != nullptr;
 }
 
 // Queues the articles in order, stopping at the first failure.
@@ -80,6 +119,7 @@ static bool queue_articles(const FeedRule* rules, int count, char* const article
         queued = queue_article(rules, articles[i], buffers);
     free(buffers.path);
     free(buffers.line);
+    free(buffers.filters);
     return queued;
 }
 
@@ -96,11 +136,10 @@ int main(int argc, char* argv[])
         perror(program_name());
         return 1;
     }
-    // Static: the rules live, reachable, until the process ends.
-    static std::optional<FeedRule*> rules = load_feed_rules();
-    if (!rules || *rules == nullptr)
+    loaded_rules = load_feed_rules();
+    if (!loaded_rules || *loaded_rules == nullptr)
         return 1;
     if (argc < 2)
         return 0;
-    return queue_articles(*rules, argc - 1, argv + 1) ? 0 : 1;
+    return queue_articles(*loaded_rules, argc - 1, argv + 1) ? 0 : 1;
 }
