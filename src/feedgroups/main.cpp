@@ -12,6 +12,11 @@
 // Standard output, gathered into large writes.
 static OutputBuffer standard_output;
 
+// The feed's patterns and their index, kept reachable until the process
+// ends.
+static std::optional<FeedPattern*> patterns;
+static PatternIndex pattern_index;
+
 // feedgroups: lists the groups that one feed carries. Every line of active
 // whose group name one of the feed's patterns in newsfeeds matches is
 // written to standard output unchanged, once for each pattern that matches
@@ -28,12 +33,10 @@ int main(int argc, char* argv[])
         fprintf(stderr, "Usage: %s newsfeed\n", program_name());
         return 1;
     }
-    // Static: the patterns live, reachable, until the process ends.
-    static std::optional<FeedPattern*> patterns = load_feed_patterns(argv[1]);
+    patterns = load_feed_patterns(argv[1]);
     if (!patterns || *patterns == nullptr)
         return 1;
-    static PatternIndex index;
-    if (!build_pattern_index(*patterns, index)) {
+    if (!build_pattern_index(*patterns, pattern_index)) {
         perror(program_name());
         return 1;
     }
@@ -43,7 +46,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     start_output(standard_output, STDOUT_FILENO);
-    bool listed = list_feed_groups(active, index, standard_output);
+    bool listed = list_feed_groups(active, pattern_index, standard_output);
     close(active);
     bool written = flush_output(standard_output);
     // After a failure in the loop the lines selected before it are written
