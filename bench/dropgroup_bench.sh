@@ -20,12 +20,15 @@
 # command. FORMAT=tsv prints one line per size instead of the report:
 # lines, then the median, fastest and slowest seconds of dropgroup, of the
 # durable one-liner and of the unsafe one-liner.
+# ROUNDS (default 5) spreads the runs over that many calls of hyperfine,
+# the order of the commands turning each time.
 set -eu
 cd "$(dirname "$0")/.."
 
 sizes=${SIZES:-10 1000000}
 runs=${RUNS:-10}
 warmup=${WARMUP:-2}
+rounds=${ROUNDS:-5}
 format=${FORMAT:-report}
 
 . bench/find_test_build.sh
@@ -88,7 +91,7 @@ cd "$scratch"
 if [ "$format" = report ]; then
     echo "program:  $program"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine)"
+    describe_runs
     echo "prepare:  $prepare"
 fi
 first_peak=
@@ -125,12 +128,12 @@ LC_ALL=C grep -v '^$pattern$tab' newsgroups > newsgroups.new && mv newsgroups.ne
         fi
     done
 
-    hyperfine --shell sh --style basic --warmup "$warmup" --runs "$runs" \
-        --prepare "$prepare" --export-csv times.csv \
-        --command-name dropgroup "$run_dropgroup" \
-        --command-name "durable one-liner (grep -v; sync; mv; sync .)" "$run_durable" \
-        --command-name "unsafe one-liner (grep -v; mv)" "$run_unsafe" > hyperfine.log 2>&1 ||
-        { cat hyperfine.log >&2; exit 1; }
+    printf 'exec %s\n' "$run_dropgroup" > dropgroup.run
+    printf '%s\n' "$run_durable" > durable.run
+    printf '%s\n' "$run_unsafe" > unsafe.run
+    interleaved_hyperfine times.csv "$prepare" dropgroup=dropgroup \
+        "durable=durable one-liner (grep -v; sync; mv; sync .)" \
+        "unsafe=unsafe one-liner (grep -v; mv)"
 
     sh -c "$prepare"
     dropgroup_peak=$(peak_kib "$program" "$group")

@@ -17,12 +17,15 @@
 # each command. FORMAT=tsv prints one line per size instead of the report:
 # lines, then the median, fastest and slowest seconds of feedgroups, of
 # grep -E and of cat.
+# ROUNDS (default 5) spreads the runs over that many calls of hyperfine,
+# the order of the commands turning each time.
 set -eu
 cd "$(dirname "$0")/.."
 
 sizes=${SIZES:-10 1000000}
 runs=${RUNS:-20}
 warmup=${WARMUP:-3}
+rounds=${ROUNDS:-5}
 format=${FORMAT:-report}
 
 . bench/find_test_build.sh
@@ -98,7 +101,7 @@ cd "$scratch"
 if [ "$format" = report ]; then
     echo "program:  $program"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine)"
+    describe_runs
     echo "commands: feedgroups:  $run_feedgroups"
     echo "          grep -E:     $run_grep"
     echo "          cat (floor): $run_cat"
@@ -113,12 +116,10 @@ for lines in $sizes; do
         echo "$0: feedgroups and grep -E print different lines on $lines lines" >&2
         exit 1
     fi
-    hyperfine --shell sh --style basic --warmup "$warmup" --runs "$runs" \
-        --export-csv times.csv \
-        --command-name feedgroups "$run_feedgroups" \
-        --command-name "grep -E" "$run_grep" \
-        --command-name "cat (floor)" "$run_cat" > hyperfine.log 2>&1 ||
-        { cat hyperfine.log >&2; exit 1; }
+    printf 'exec %s\n' "$run_feedgroups" > feedgroups.run
+    printf 'LC_ALL=C\nexport LC_ALL\nexec %s\n' "${run_grep#LC_ALL=C }" > grep.run
+    printf 'exec %s\n' "$run_cat" > cat.run
+    interleaved_hyperfine times.csv true feedgroups=feedgroups "grep=grep -E" "cat=cat (floor)"
     feedgroups_peak=$(peak_kib -o feedgroups.out "$program" bench)
     grep_peak=$(peak_kib -o grep.out env LC_ALL=C grep -E "$regex" kestro/active)
     first_peak=${first_peak:-$feedgroups_peak}

@@ -22,12 +22,15 @@
 # command; CC the C compiler. FORMAT=tsv prints one line per size instead
 # of the report: articles, then the median, fastest and slowest seconds of
 # feedqueue, of the floor and of the launch alone.
+# ROUNDS (default 5) spreads the runs over that many calls of hyperfine,
+# the order of the commands turning each time.
 set -eu
 cd "$(dirname "$0")/.."
 
 sizes=${SIZES:-10 10000}
 runs=${RUNS:-20}
 warmup=${WARMUP:-3}
+rounds=${ROUNDS:-5}
 format=${FORMAT:-report}
 rules=200
 
@@ -74,7 +77,7 @@ if [ "$format" = report ]; then
     echo "program:  $program"
     echo "floor:    $floor (bench/append_floor.c, ${CC:-cc} -O2)"
     echo "scratch:  $scratch ($(df -P . | awk 'NR == 2 { print $1 }'))"
-    echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine -N)"
+    describe_runs
     echo "prepare:  rm -f $queue"
 fi
 first_peak=
@@ -100,12 +103,8 @@ for articles in $sizes; do
     printf "exec '%s' %s\n" "$program" "$paths" > feedqueue.run
     printf "exec '%s' %s %s\n" "$floor" "$queue" "$paths" > floor.run
     printf "exec '%s' %s\n" "$(command -v true)" "$paths" > true.run
-    hyperfine -N --style basic --warmup "$warmup" --runs "$runs" \
-        --prepare "rm -f $queue" --export-csv times.csv \
-        --command-name feedqueue "sh feedqueue.run" \
-        --command-name "safe-append floor (append_floor.c)" "sh floor.run" \
-        --command-name "launch only (sh; exec true)" "sh true.run" \
-        > hyperfine.log 2>&1 || { cat hyperfine.log >&2; exit 1; }
+    interleaved_hyperfine times.csv "rm -f $queue" feedqueue=feedqueue \
+        "floor=safe-append floor (append_floor.c)" "true=launch only (sh; exec true)"
 
     # shellcheck disable=SC2086
     {

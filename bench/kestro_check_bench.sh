@@ -15,12 +15,15 @@
 #   cmake --preset bench && cmake --build build/bench --target kestro-check_testbuild
 # GROUP_COUNT (default 50000) sets the size of active; RUNS (default 20) and
 # WARMUP (default 3) the timed and untimed runs of each command.
+# ROUNDS (default 5) spreads the runs over that many calls of hyperfine,
+# the order of the commands turning each time.
 set -eu
 cd "$(dirname "$0")/.."
 
 groups=${GROUP_COUNT:-50000}
 runs=${RUNS:-20}
 warmup=${WARMUP:-3}
+rounds=${ROUNDS:-5}
 
 . bench/find_test_build.sh
 . bench/peak_kib.sh
@@ -151,7 +154,7 @@ if [ -n "$awk_out" ]; then
 fi
 
 echo "program:  $program"
-echo "runs:     $runs timed after $warmup warm-up runs of each command, one command after the other (hyperfine -N)"
+describe_runs
 echo "commands: kestro-check:    $program"
 echo "          awk line checks: env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups"
 echo "          cat (floor):     cat kestro/newsfeeds kestro/active kestro/newsgroups"
@@ -159,11 +162,10 @@ echo
 echo "active: $groups groups, $(wc -c < kestro/active) bytes;" \
      "newsgroups $(wc -c < kestro/newsgroups) bytes; newsfeeds 36 rules of 8 feeds; all clean"
 echo
-hyperfine -N --style basic --warmup "$warmup" --runs "$runs" --export-csv times.csv \
-    --command-name kestro-check "$program" \
-    --command-name "awk line checks" "env LC_ALL=C awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups" \
-    --command-name "cat (floor)" "cat kestro/newsfeeds kestro/active kestro/newsgroups" \
-    > hyperfine.log 2>&1 || { cat hyperfine.log >&2; exit 1; }
+printf "exec '%s'\n" "$program" > check.run
+printf 'LC_ALL=C\nexport LC_ALL\nexec awk -f check.awk kestro/newsfeeds kestro/active kestro/newsgroups\n' > awk.run
+printf 'exec cat kestro/newsfeeds kestro/active kestro/newsgroups\n' > cat.run
+interleaved_hyperfine times.csv true check=kestro-check "awk=awk line checks" "cat=cat (floor)"
 summarise_hyperfine times.csv
 echo
 echo "peak resident memory: kestro-check $(peak_kib "$program") KiB," \

@@ -31,7 +31,7 @@ out=docs/bench
 build=build/bench
 sizes=${SIZES:-10000 30000 100000 300000 1000000}
 article_sizes=${ARTICLE_SIZES:-1000 3000 10000 30000}
-runs=${RUNS:-9}
+runs=${RUNS:-10}
 
 if ! command -v gnuplot >/dev/null 2>&1; then
     echo "$0: gnuplot is needed" >&2
