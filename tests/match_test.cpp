@@ -20,23 +20,6 @@ struct MatchCase {
     bool matches;
 };
 
-std::string pair_label(const std::string& pattern, Form form, const std::string& subject);
-
-// Calls the library's matcher as its callers do: the path form gets the
-// path's last "/" found once with strrchr. The quick look of path_filter.h
-// must never turn away a path that the pattern matches.
-bool library_match(const char* pattern, Form form, const char* subject)
-{
-    if (form == Form::name)
-        return match_group_name(pattern, subject);
-    const char* last_slash = strrchr(subject, '/');
-    bool matches = match_group_path(pattern, subject, last_slash);
-    if (matches && !may_match_path(path_filter_for(pattern), subject,
-                                   static_cast<size_t>(last_slash - subject)))
-        ADD_FAILURE() << "the filter turns away " << pair_label(pattern, form, subject);
-    return matches;
-}
-
 // Shows the bytes of a string, escaping the unprintable ones.
 std::string shown(const std::string& text)
 {
@@ -58,6 +41,21 @@ std::string pair_label(const std::string& pattern, Form form, const std::string&
 {
     return "pattern " + shown(pattern) + (form == Form::name ? " group " : " path ") +
            shown(subject);
+}
+
+// Calls the library's matcher as its callers do: the path form gets the
+// path's last "/" found once with strrchr. The quick look of path_filter.h
+// must never turn away a path that the pattern matches.
+bool library_match(const char* pattern, Form form, const char* subject)
+{
+    if (form == Form::name)
+        return match_group_name(pattern, subject);
+    const char* last_slash = strrchr(subject, '/');
+    bool matches = match_group_path(pattern, subject, last_slash);
+    if (matches && !may_match_path(path_filter_for(pattern), subject,
+                                   static_cast<size_t>(last_slash - subject)))
+        ADD_FAILURE() << "the filter turns away " << pair_label(pattern, form, subject);
+    return matches;
 }
 
 constexpr Form N = Form::name;

@@ -1,7 +1,6 @@
 #include "pattern_index.h"
 
 #include <cstdlib>
-#include <cstring>
 
 // Marks pattern i as a candidate for names beginning with byte b.
 static void mark(PatternIndex& index, unsigned b, size_t i)
@@ -33,13 +32,11 @@ bool build_pattern_index(const FeedPattern* list, PatternIndex& index)
     size_t slots = count > 0 ? count : 1;
     index.words = (slots + 63) / 64;
     index.patterns = static_cast<const char**>(malloc(slots * sizeof *index.patterns));
-    size_t candidates_size = 256 * index.words * sizeof(uint64_t);
-    index.candidates = static_cast<uint64_t*>(malloc(candidates_size));
+    index.candidates = static_cast<uint64_t*>(calloc(256 * index.words, sizeof(uint64_t)));
     if (index.patterns == nullptr || index.candidates == nullptr) {
         free_pattern_index(index);
         return false;
     }
-    memset(index.candidates, 0, candidates_size);
     size_t i = 0;
     for (const FeedPattern* p = list; p != nullptr; p = p->next, ++i) {
         index.patterns[i] = p->pattern;
